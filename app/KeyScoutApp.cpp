@@ -1,0 +1,44 @@
+#include "app/KeyScoutApp.h"
+
+#include <cstdlib>
+
+#include "app/ScanThreadControl.h"
+
+namespace ks {
+
+BEGIN_MESSAGE_MAP(CKeyScoutApp, CWinApp)
+ON_COMMAND(ID_HELP, CWinApp::OnHelp)
+END_MESSAGE_MAP()
+
+// Created owned: a mutex that did not exist before belongs to this process from here on,
+// while a copy that finds it existing opens it without ownership.
+// When the mutex cannot be created at all, the guard cannot tell whether a copy runs:
+// the process ends silently rather than risk running as a second copy.
+CKeyScoutApp::CKeyScoutApp() try
+    : CWinApp(nullptr), m_instanceMutex(TRUE, kInstanceMutexName, nullptr), m_instanceLock(&m_instanceMutex, FALSE) {
+} catch (const CResourceException&) {
+    std::_Exit(1);
+}
+
+CKeyScoutApp::~CKeyScoutApp() = default;  // the lock releases if still held; the mutex closes
+
+BOOL CKeyScoutApp::InitInstance() {
+    // The first copy owns the mutex since construction, so its own wait succeeds at once
+    // (ownership count 2); any later copy times out or finds it abandoned and ends here.
+    if (m_instanceLock.IsLocked()) return FALSE;
+    if (!m_instanceLock.Lock(kInstanceWaitTimeout)) return FALSE;
+
+    StartScanThread();
+    RunMainWindow();
+    StopScanThread();
+
+    // Gives back one level only: the mutex stays owned until this thread ends.
+    m_instanceLock.Unlock();
+    return FALSE;
+}
+
+void CKeyScoutApp::StartScanThread() { ks::StartScanThread(m_pScanThread); }
+
+void CKeyScoutApp::StopScanThread() { ks::StopScanThread(m_pScanThread, m_dwStopTimeout); }
+
+}  // namespace ks

@@ -1,0 +1,40 @@
+// CKeyScoutApp: the application object. It guards against a second running copy with a
+// named mutex, starts the scan worker before any window exists, runs the main window, and
+// stops the worker when the window has closed. The whole life of the program lies inside
+// InitInstance, which always answers FALSE so that the process ends at once.
+// Main thread only.
+#pragma once
+
+#include "framework/Sync.h"
+#include "framework/WinApp.h"
+#include "worker/KeyScoutThread.h"
+
+namespace ks {
+
+inline constexpr const char kInstanceMutexName[] = "{5D0C8A3E-2B71-49ca-8C46-1E3B7A90D2F5}-KeyScout";
+inline constexpr DWORD kInstanceWaitTimeout = 10;  // ms
+
+class CKeyScoutApp : public CWinApp {
+public:
+    CKeyScoutApp();
+    ~CKeyScoutApp() override;
+
+    BOOL InitInstance() override;
+    void StartScanThread();
+    void StopScanThread();
+
+    CKeyScoutThread* m_pScanThread = nullptr;  // not owned: the worker deletes itself
+    CMutex m_instanceMutex;
+    CSingleLock m_instanceLock;
+
+protected:
+    // The main window's modal run: registers with the worker through m_pScanThread and
+    // returns when the window has closed.
+    virtual void RunMainWindow() = 0;
+    // How long the stop waits before it ends the worker by force.
+    DWORD m_dwStopTimeout = 10000;
+
+    DECLARE_MESSAGE_MAP()
+};
+
+}  // namespace ks

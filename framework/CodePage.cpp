@@ -1,0 +1,182 @@
+// The code-page rules that do not depend on the host: character lengths and case folding
+// for code page 932 and UTF-8, and UTF-16/UTF-8 conversion.
+#include "framework/CodePage.h"
+
+#include "framework/detail/CodePageBackend.h"
+
+namespace ks {
+
+namespace {
+
+bool IsSjisLead(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+
+// Decodes one well-formed UTF-8 sequence at s[i]; 0 when the bytes there do not form one.
+std::size_t Utf8Sequence(std::string_view s, std::size_t i, char32_t* out) {
+    const auto b0 = static_cast<unsigned char>(s[i]);
+    std::size_t n;
+    char32_t cp;
+    char32_t min;
+    if (b0 < 0x80) {
+        *out = b0;
+        return 1;
+    } else if (b0 >= 0xC2 && b0 <= 0xDF) {
+        n = 2, cp = b0 & 0x1F, min = 0x80;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        n = 3, cp = b0 & 0x0F, min = 0x800;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        n = 4, cp = b0 & 0x07, min = 0x10000;
+    } else {
+        return 0;
+    }
+    if (s.size() - i < n) return 0;
+    for (std::size_t k = 1; k < n; ++k) {
+        const auto b = static_cast<unsigned char>(s[i + k]);
+        if ((b & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (b & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+    *out = cp;
+    return n;
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+// Upper-case mapping of the letters whose upper case has the same UTF-8 length: ASCII,
+// Latin-1 (but for the division sign), and the full-width Latin letters.
+char32_t UpperCodePoint(char32_t cp) {
+    if (cp >= 'a' && cp <= 'z') return cp - 0x20;
+    if (cp >= 0xE0 && cp <= 0xFE && cp != 0xF7) return cp - 0x20;
+    if (cp >= 0xFF41 && cp <= 0xFF5A) return cp - 0x20;
+    return cp;
+}
+
+}  // namespace
+
+std::size_t MbCharLength(std::string_view s, std::size_t i, UINT codePage) {
+    if (i >= s.size()) return 0;
+    const auto b = static_cast<unsigned char>(s[i]);
+    if (b < 0x80) return 1;
+    if (codePage == kCodePageUtf8) {
+        char32_t cp;
+        std::size_t n = Utf8Sequence(s, i, &cp);
+        return n == 0 ? 1 : n;
+    }
+    bool lead = codePage == kCodePageShiftJis ? IsSjisLead(b) : detail::IsDbcsLeadByte(codePage, b);
+    // A lead byte takes the next byte as its trail byte; at the very end it stands alone,
+    // and it never swallows the terminating NUL of a C string.
+    if (lead && i + 1 < s.size() && s[i + 1] != '\0') return 2;
+    return 1;
+}
+
+void MbMakeUpper(std::string& s, UINT codePage) {
+    std::size_t i = 0;
+    while (i < s.size()) {
+        std::size_t n = MbCharLength(s, i, codePage);
+        const auto b = static_cast<unsigned char>(s[i]);
+        if (n == 1) {
+            if (b >= 'a' && b <= 'z') s[i] = static_cast<char>(b - 0x20);
+        } else if (codePage == kCodePageUtf8) {
+            char32_t cp;
+            Utf8Sequence(s, i, &cp);
+            char32_t up = UpperCodePoint(cp);
+            if (up != cp) {
+                std::string enc;
+                AppendUtf8(enc, up);
+                s.replace(i, n, enc);  // same length by construction of UpperCodePoint
+            }
+        } else if (codePage == kCodePageShiftJis) {
+            // Full-width a..z (82 81..82 9A) to A..Z (82 60..82 79).
+            const auto t = static_cast<unsigned char>(s[i + 1]);
+            if (b == 0x82 && t >= 0x81 && t <= 0x9A) s[i + 1] = static_cast<char>(t - 0x21);
+        }
+        i += n;
+    }
+}
+
+int MbCompareNoCase(std::string_view a, std::string_view b, UINT codePage) {
+    std::string ua(a), ub(b);
+    MbMakeUpper(ua, codePage);
+    MbMakeUpper(ub, codePage);
+    int r = ua.compare(ub);
+    return r < 0 ? -1 : (r > 0 ? 1 : 0);
+}
+
+std::string Utf16ToUtf8(std::u16string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t u = text[i];
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            u = 0x10000 + ((u - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        } else if (u >= 0xD800 && u <= 0xDFFF) {
+            u = 0xFFFD;
+        }
+        AppendUtf8(out, u);
+    }
+    return out;
+}
+
+std::u16string Utf8ToUtf16(std::string_view text) {
+    std::u16string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        char32_t cp;
+        std::size_t n = Utf8Sequence(text, i, &cp);
+        if (n == 0) {
+            cp = 0xFFFD;
+            n = 1;
+        }
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out += static_cast<char16_t>(0xD800 + (cp >> 10));
+            out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(cp);
+        }
+        i += n;
+    }
+    return out;
+}
+
+namespace detail {
+
+std::string ValidUtf8(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        char32_t cp;
+        std::size_t n = Utf8Sequence(text, i, &cp);
+        if (n == 0) {
+            AppendUtf8(out, 0xFFFD);
+            i += 1;
+        } else {
+            out.append(text.substr(i, n));
+            i += n;
+        }
+    }
+    return out;
+}
+
+}  // namespace detail
+
+}  // namespace ks

@@ -1,0 +1,49 @@
+// The active ANSI code page and the multibyte rules of the code pages the program meets:
+// code page 932 (Shift-JIS, the target systems') and UTF-8 (the ANSI code page of the
+// Linux build). Any thread may call these; they keep no state beyond the code page, which
+// is fixed for the life of the process.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "framework/WinTypes.h"
+
+namespace ks {
+
+inline constexpr UINT kCodePageShiftJis = 932;
+inline constexpr UINT kCodePageUtf8 = 65001;
+
+// The system's ANSI code page on Windows (GetACP), UTF-8 on Linux.
+UINT GetAnsiCodePage();
+
+// Length in bytes of the character that starts at s[i] (1 or more, never past the end).
+// In code page 932 a lead byte takes the next byte as its trail byte, whatever it looks
+// like; in UTF-8 a well-formed sequence is one character and every byte of a malformed one
+// stands alone.
+std::size_t MbCharLength(std::string_view s, std::size_t i, UINT codePage);
+
+// Upper-cases letters, one whole character at a time: ASCII letters, and the full-width
+// Latin letters of the code page; the bytes of a multibyte character are never folded one
+// by one, so a trail byte that looks like an ASCII letter stays as it is.
+void MbMakeUpper(std::string& s, UINT codePage);
+
+// Case-insensitive comparison of two texts in the code page: <0, 0 or >0, as the
+// upper-cased forms compare byte by byte.
+int MbCompareNoCase(std::string_view a, std::string_view b, UINT codePage);
+
+// UTF-16 to the ANSI code page. Conversion stops at the first NUL code unit or after
+// `count` units; characters the code page lacks (and unpaired surrogates) become '?'.
+std::string Utf16ToAnsi(const char16_t* text, std::size_t count, bool* usedDefault = nullptr);
+
+// ANSI code page to UTF-8. Bytes that do not form a character of the code page become
+// U+FFFD, so the result is always valid UTF-8.
+std::string AnsiToUtf8(std::string_view text);
+
+// UTF-16 to UTF-8 and UTF-8 to UTF-16, host-independent (used by the machine models, whose
+// fixtures are UTF-8 files). Invalid input becomes U+FFFD.
+std::string Utf16ToUtf8(std::u16string_view text);
+std::u16string Utf8ToUtf16(std::string_view text);
+
+}  // namespace ks

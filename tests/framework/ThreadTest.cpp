@@ -1,0 +1,165 @@
+// Threads with message maps, message queues and windows, and the synchronisation objects.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <vector>
+
+#include "framework/Collections.h"
+#include "framework/Sync.h"
+#include "framework/WinThread.h"
+#include "framework/Wnd.h"
+
+namespace ks {
+namespace {
+
+constexpr UINT kWork = WM_APP + 10;
+constexpr UINT kOther = WM_APP + 11;
+
+std::atomic<int> g_deleted{0};
+
+// Its first handler run blocks until released; it records what it ran in order.
+class CRecordingThread : public CWinThread {
+    DECLARE_DYNCREATE(CRecordingThread)
+
+public:
+    ~CRecordingThread() override { ++g_deleted; }
+    BOOL InitInstance() override { return TRUE; }
+    static HANDLE s_release;
+    static std::vector<int>* s_log;
+
+protected:
+    void OnWork(WPARAM w, LPARAM) {
+        if (w == 1) WaitForSingleObject(s_release, INFINITE);
+        s_log->push_back(static_cast<int>(w));
+    }
+    DECLARE_MESSAGE_MAP()
+};
+HANDLE CRecordingThread::s_release = nullptr;
+std::vector<int>* CRecordingThread::s_log = nullptr;
+
+IMPLEMENT_DYNCREATE(CRecordingThread, CWinThread)
+BEGIN_MESSAGE_MAP(CRecordingThread, CWinThread)
+ON_THREAD_MESSAGE(kWork, OnWork)
+END_MESSAGE_MAP()
+
+TEST(WinThreadTest, HandlersRunInOrderAndQuitWaitsForTheRunningOne) {
+    std::vector<int> log;
+    CRecordingThread::s_log = &log;
+    CRecordingThread::s_release = CreateEventObject(TRUE, FALSE);
+    g_deleted = 0;
+    auto* t = static_cast<CRecordingThread*>(AfxBeginThread(RUNTIME_CLASS(CRecordingThread), 0, 0, CREATE_SUSPENDED));
+    ASSERT_NE(t, nullptr);
+    EXPECT_STREQ(t->GetRuntimeClass()->m_lpszClassName, "CRecordingThread");
+    // Posted while suspended: kept in its queue.
+    ASSERT_TRUE(t->PostThreadMessage(kWork, 1, 0));
+    ASSERT_TRUE(t->PostThreadMessage(kOther, 9, 0));  // no handler: ignored
+    ASSERT_TRUE(t->PostThreadMessage(kWork, 2, 0));
+    HANDLE h = DuplicateHandle(t->m_hThread);
+    t->ResumeThread();
+    ASSERT_TRUE(t->PostThreadMessage(WM_QUIT, 0, 0));
+    EXPECT_EQ(WaitForSingleObject(h, 50), WAIT_TIMEOUT);  // still in its first handler
+    SetEvent(CRecordingThread::s_release);
+    EXPECT_EQ(WaitForSingleObject(h, INFINITE), WAIT_OBJECT_0);
+    EXPECT_EQ(log, (std::vector<int>{1, 2}));
+    EXPECT_EQ(g_deleted.load(), 1);  // deleted itself as it ended
+    CloseHandle(h);
+    CloseHandle(CRecordingThread::s_release);
+}
+
+class CEchoWindow : public CWnd {
+public:
+    std::vector<WPARAM> m_got;
+    LRESULT WindowProc(UINT message, WPARAM w, LPARAM) override {
+        if (message == kWork) m_got.push_back(w);
+        return 0;
+    }
+};
+
+TEST(WindowTest, PostsAreAsynchronousAndDestroyedWindowsGetNothing) {
+    EnsureMessageQueue();
+    CEchoWindow a, b;
+    ASSERT_TRUE(a.CreateMessageOnly());
+    ASSERT_TRUE(b.CreateMessageOnly());
+    EXPECT_NE(a.GetSafeHwnd(), b.GetSafeHwnd());
+    EXPECT_TRUE(IsWindow(a.GetSafeHwnd()));
+    EXPECT_TRUE(PostMessage(a.GetSafeHwnd(), kWork, 1, 0));
+    EXPECT_TRUE(PostMessage(b.GetSafeHwnd(), kWork, 2, 0));
+    EXPECT_TRUE(a.m_got.empty());  // nothing is delivered until this thread dispatches
+    HWND gone = b.GetSafeHwnd();
+    b.DestroyWindow();  // its queued message is dropped
+    EXPECT_FALSE(IsWindow(gone));
+    EXPECT_FALSE(PostMessage(gone, kWork, 3, 0));
+    MSG msg;
+    while (PeekMessage(&msg, TRUE)) DispatchMessage(&msg);
+    EXPECT_EQ(a.m_got, (std::vector<WPARAM>{1}));
+    EXPECT_TRUE(b.m_got.empty());
+}
+
+unsigned HoldNamedMutex(void* arg) {
+    auto* result = static_cast<DWORD*>(arg);
+    BOOL existed = FALSE;
+    HANDLE m = CreateMutexObject(TRUE, "ks-test-mutex-{7A1E}", &existed);
+    result[0] = existed;
+    result[1] = WaitForSingleObject(m, 10);  // another thread owns it
+    CloseHandle(m);
+    return 0;
+}
+
+TEST(SyncTest, NamedMutexIsOwnedOnceAndRecursiveForItsOwner) {
+    CMutex owner(TRUE, "ks-test-mutex-{7A1E}");
+    EXPECT_FALSE(owner.m_bAlreadyExisted);
+    EXPECT_TRUE(owner.Lock(10));  // the owning thread may wait on it again
+    DWORD result[2] = {0, 0};
+    DWORD id = 0;
+    HANDLE t = CreateThread(&HoldNamedMutex, result, &id);
+    ASSERT_NE(t, nullptr);
+    WaitForSingleObject(t, INFINITE);
+    CloseHandle(t);
+    EXPECT_EQ(result[0], static_cast<DWORD>(TRUE));
+    EXPECT_EQ(result[1], WAIT_TIMEOUT);
+    EXPECT_TRUE(owner.Unlock());
+    EXPECT_TRUE(owner.Unlock());
+    EXPECT_FALSE(owner.Unlock());  // no ownership left
+}
+
+TEST(SyncTest, SemaphoreCountsAndSingleLockReleasesOnScopeEnd) {
+    CSemaphore s(1, 1);
+    {
+        CSingleLock lock(&s, TRUE);
+        EXPECT_TRUE(lock.IsLocked());
+        EXPECT_EQ(WaitForSingleObject(s.m_hObject, 0), WAIT_TIMEOUT);
+    }
+    EXPECT_EQ(WaitForSingleObject(s.m_hObject, 0), WAIT_OBJECT_0);
+    EXPECT_TRUE(s.Unlock());
+    EXPECT_FALSE(s.Unlock());  // would exceed the maximum count of 1
+    EXPECT_EQ(CreateSemaphoreObject(2, 1), nullptr);
+    CEvent e(FALSE, FALSE);
+    EXPECT_FALSE(e.Lock(0));
+    e.SetEvent();
+    EXPECT_TRUE(e.Lock(0));
+    EXPECT_FALSE(e.Lock(0));  // auto-reset
+}
+
+TEST(CListTest, OrderFindAndRemoval) {
+    CStringList list(10);
+    list.AddTail("B");
+    list.AddTail("C");
+    list.AddHead("A");
+    EXPECT_EQ(list.GetCount(), 3);
+    POSITION c = list.Find("C");
+    ASSERT_NE(c, nullptr);
+    list.InsertBefore(c, "B2");
+    list.RemoveAt(list.Find("B"));
+    CString all;
+    for (POSITION p = list.GetHeadPosition(); p != nullptr;) all += list.GetNext(p);
+    EXPECT_EQ(all, "AB2C");
+    EXPECT_EQ(list.GetAt(list.FindIndex(2)), "C");
+    EXPECT_EQ(list.FindIndex(3), nullptr);
+    EXPECT_EQ(list.Find("Z"), nullptr);
+    list.RemoveAll();
+    EXPECT_TRUE(list.IsEmpty());
+    EXPECT_THROW(list.GetHead(), std::out_of_range);
+}
+
+}  // namespace
+}  // namespace ks

@@ -1,0 +1,186 @@
+// The scan worker: request folding, notifications and the quit message, driven by a
+// platform whose passes block until the test lets them through (no sleeps, no timing).
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "app/ScanThreadControl.h"
+#include "framework/Wnd.h"
+#include "tests/support/FakePlatforms.h"
+#include "worker/KeyScoutThread.h"
+
+namespace ks {
+
+struct CKeyScoutThreadProbe {
+    static CGuardedValue<int>& Busy(CKeyScoutThread& t) { return t.m_busy; }
+    static CGuardedValue<int>& Rescan(CKeyScoutThread& t) { return t.m_rescan; }
+    static std::map<HWND, UINT> Windows(CKeyScoutThread& t) {
+        CSingleLock lock(&t.m_windowsLock, TRUE);
+        return t.m_windows;
+    }
+};
+
+namespace {
+
+class CCountingWindow : public CWnd {
+public:
+    std::map<UINT, int> m_received;
+    LRESULT WindowProc(UINT message, WPARAM, LPARAM) override {
+        ++m_received[message];
+        return 0;
+    }
+};
+
+class WorkerTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(m_window.CreateMessageOnly()); }
+    void TearDown() override {
+        if (m_worker != nullptr) Stop();
+    }
+
+    void Start() {
+        StartScanThread(m_worker);
+        ASSERT_NE(m_worker, nullptr);
+        m_worker->RegisterWindow(m_window.GetSafeHwnd(), WM_KEYSCOUT_SCAN);
+    }
+    // Opens the gate, quits the worker and waits for its thread to end.
+    void Stop() {
+        m_platform.Open();
+        ASSERT_TRUE(StopScanThread(m_worker, INFINITE));
+    }
+    // Dispatches what is queued for this thread; counts messages addressed to `other`.
+    int Drain(HWND other = 0) {
+        int toOther = 0;
+        MSG msg;
+        while (PeekMessage(&msg, TRUE)) {
+            if (other != 0 && msg.hwnd == other) ++toOther;
+            DispatchMessage(&msg);
+        }
+        return toOther;
+    }
+    int Notifications() { return m_window.m_received[WM_KEYSCOUT_SCAN]; }
+
+    test::CFakeGatedPlatform m_platform;
+    CPlatformScope m_scope{m_platform};
+    CCountingWindow m_window;
+    CKeyScoutThread* m_worker = nullptr;
+};
+
+TEST_F(WorkerTest, RequestsDuringAPassFoldIntoExactlyOneMorePass) {
+    Start();
+    m_worker->RequestScan();
+    m_platform.WaitForPassesStarted(1);
+    for (int i = 0; i < 10; ++i) m_worker->RequestScan();
+    m_platform.ReleaseOne();
+    m_platform.WaitForPassesStarted(2);
+    m_platform.ReleaseOne();
+    Stop();
+    Drain();
+    EXPECT_EQ(m_platform.PassesStarted(), 2);
+    EXPECT_EQ(Notifications(), 2);
+}
+
+TEST_F(WorkerTest, RequestsWhileIdleAreNotFolded) {
+    // Suspended, the worker takes no message: both requests find it idle and post.
+    m_worker = static_cast<CKeyScoutThread*>(AfxBeginThread(RUNTIME_CLASS(CKeyScoutThread), 0, 0, CREATE_SUSPENDED));
+    ASSERT_NE(m_worker, nullptr);
+    m_worker->RegisterWindow(m_window.GetSafeHwnd(), WM_KEYSCOUT_SCAN);
+    m_worker->RequestScan();
+    m_worker->RequestScan();
+    m_platform.Open();
+    m_worker->ResumeThread();
+    Stop();
+    Drain();
+    EXPECT_EQ(m_platform.PassesStarted(), 2);
+    EXPECT_EQ(Notifications(), 2);
+}
+
+TEST_F(WorkerTest, RequestLandingAfterTheLastCheckIsServed) {
+    Start();
+    m_worker->RequestScan();
+    m_platform.WaitForPassesStarted(1);
+    // Hold the busy flag so that the worker, once its pass is done, cannot clear it; then
+    // leave a request behind as RequestScan does when it finds the worker busy. Wherever
+    // the worker is when it lands (before or after its last look at the rescan flag), the
+    // request must be served by exactly one more pass.
+    CGuardedValue<int>& busy = CKeyScoutThreadProbe::Busy(*m_worker);
+    ASSERT_EQ(WaitForSingleObject(busy.m_hSemaphore, INFINITE), WAIT_OBJECT_0);
+    m_platform.ReleaseOne();
+    ASSERT_EQ(WaitForSingleObject(m_worker->m_scanDoneEvent.m_hObject, INFINITE), WAIT_OBJECT_0);
+    CKeyScoutThreadProbe::Rescan(*m_worker).Write(1);
+    ReleaseSemaphore(busy.m_hSemaphore, 1, nullptr);
+    m_platform.WaitForPassesStarted(2);
+    m_platform.ReleaseOne();
+    Stop();
+    Drain();
+    EXPECT_EQ(m_platform.PassesStarted(), 2);
+    EXPECT_EQ(Notifications(), 2);
+}
+
+TEST_F(WorkerTest, QuitDuringAPassTakesEffectAfterThePassAndItsRescan) {
+    Start();
+    m_worker->RequestScan();
+    m_platform.WaitForPassesStarted(1);
+    m_worker->RequestScan();  // folded
+    HANDLE thread = DuplicateHandle(m_worker->m_hThread);
+    ASSERT_NE(thread, nullptr);
+    m_worker->PostThreadMessage(WM_QUIT, 0, 0);
+    m_platform.ReleaseOne();
+    m_platform.WaitForPassesStarted(2);
+    EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_TIMEOUT) << "the worker quit in the middle of its work";
+    m_platform.ReleaseOne();
+    EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+    CloseHandle(thread);
+    m_worker = nullptr;  // it has deleted itself
+    Drain();
+    EXPECT_EQ(Notifications(), 2);
+}
+
+TEST_F(WorkerTest, WindowsGetTheirFirstMessageAndDeadOnesNothing) {
+    CCountingWindow gone;
+    ASSERT_TRUE(gone.CreateMessageOnly());
+    HWND goneHandle = gone.GetSafeHwnd();
+    Start();
+    m_worker->RegisterWindow(m_window.GetSafeHwnd(), WM_APP + 7);  // already registered: ignored
+    m_worker->RegisterWindow(goneHandle, WM_KEYSCOUT_SCAN);
+
+    // Destroyed during a pass: still registered when the pass ends, never posted to.
+    m_worker->RequestScan();
+    m_platform.WaitForPassesStarted(1);
+    gone.DestroyWindow();
+    m_platform.ReleaseOne();
+    ASSERT_EQ(WaitForSingleObject(m_worker->m_scanDoneEvent.m_hObject, INFINITE), WAIT_OBJECT_0);
+    EXPECT_EQ(Drain(goneHandle), 0);
+    EXPECT_EQ(Notifications(), 1);
+    EXPECT_EQ(m_window.m_received[WM_APP + 7], 0);
+
+    // The next request drops it from the registrations.
+    m_platform.Open();
+    m_worker->RequestScan();
+    ASSERT_EQ(WaitForSingleObject(m_worker->m_scanDoneEvent.m_hObject, INFINITE), WAIT_OBJECT_0);
+    auto windows = CKeyScoutThreadProbe::Windows(*m_worker);
+    EXPECT_EQ(windows.count(goneHandle), 0u);
+    EXPECT_EQ(windows.at(m_window.GetSafeHwnd()), WM_KEYSCOUT_SCAN);
+}
+
+TEST_F(WorkerTest, UnregisteredWindowIsNotNotifiedAndResultsStartEmpty) {
+    Start();
+    CDeviceRecordList before;
+    CDeviceRecord stale;
+    before.Add(stale);
+    m_worker->GetResults(before);
+    EXPECT_TRUE(before.IsEmpty());
+
+    m_worker->RequestScan();
+    m_platform.WaitForPassesStarted(1);
+    m_worker->UnregisterWindow(m_window.GetSafeHwnd());
+    m_worker->UnregisterWindow(m_window.GetSafeHwnd() + 1000);  // never registered: no effect
+    m_platform.ReleaseOne();
+    ASSERT_EQ(WaitForSingleObject(m_worker->m_scanDoneEvent.m_hObject, INFINITE), WAIT_OBJECT_0);
+    Stop();
+    Drain();
+    EXPECT_EQ(Notifications(), 0);
+}
+
+}  // namespace
+}  // namespace ks

@@ -1,0 +1,71 @@
+// CKeyScoutThread: the one scan worker. It serves scan requests (thread message 0x8001)
+// one pass at a time, folds the requests that arrive during a pass into one further pass,
+// publishes each pass's device records, and posts every registered window its message.
+//
+// Threads: RegisterWindow, UnregisterWindow, RequestScan and GetResults are called on a
+// window thread (any thread); InitInstance, ExitInstance and OnScanRequest run on the
+// worker's own thread. The window map, the published list, the busy flag and the rescan
+// flag each have their own guard, and no code holds two of them at once.
+#pragma once
+
+#include <map>
+#include <vector>
+
+#include "devices/UsbDeviceScanner.h"
+#include "framework/Sync.h"
+#include "framework/WinThread.h"
+#include "worker/DeviceRecord.h"
+#include "worker/GuardedValue.h"
+
+namespace ks {
+
+inline constexpr UINT WM_KEYSCOUT_SCAN = WM_APP + 1;  // scan request to the worker; results ready to a window
+inline constexpr int kScannerFields = 0x13;  // vendor id, product id, serial number
+inline constexpr unsigned kScannerNodeFields = 0x419;  // instance id with drive letter, names, service
+
+class CKeyScoutThread : public CWinThread {
+    DECLARE_DYNCREATE(CKeyScoutThread)
+
+public:
+    CKeyScoutThread();
+    ~CKeyScoutThread() override;
+
+    BOOL InitInstance() override;
+    int ExitInstance() override;
+
+    // A window registered twice keeps its first message.
+    void RegisterWindow(HWND window, UINT message);
+    void UnregisterWindow(HWND window);
+    void RequestScan();
+    // Replaces `records` with a deep copy of the last published list (empty before the
+    // first pass has finished).
+    void GetResults(CDeviceRecordList& records);
+
+protected:
+    void OnScanRequest(WPARAM wParam, LPARAM lParam);
+    DECLARE_MESSAGE_MAP()
+
+private:
+    friend struct CKeyScoutThreadProbe;  // tests reach the guarded flags through it
+    void PruneWindows();
+    void RunScan();
+    void BuildRecords(CDeviceRecordList& records);
+    void PublishResults(const CDeviceRecordList& records);
+    void NotifyWindows();
+
+    std::map<HWND, UINT> m_windows;
+    CSemaphore m_windowsLock{1, 1};
+    CGuardedValue<CDeviceRecordList> m_results;
+    CGuardedValue<int> m_busy{0};
+    CGuardedValue<int> m_rescan{0};
+    CUsbDeviceScanner m_scanner;
+    std::vector<CUsbDeviceEntry> m_entries;
+
+public:
+    // Signals the worker offers: set once when the thread has started, and after each
+    // pass once its notifications are posted. Nothing in the program waits on them.
+    CEvent m_startedEvent{FALSE, FALSE};
+    CEvent m_scanDoneEvent{FALSE, FALSE};
+};
+
+}  // namespace ks
