@@ -1,0 +1,1171 @@
+#include "platform/model/ModelPlatform.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <map>
+#include <utility>
+
+#include "framework/CodePage.h"
+
+namespace ks {
+
+namespace {
+
+constexpr CONFIGRET kCrInvalidFlag = 0x0B;
+constexpr ULONG kCmLocatePhantom = 0x01;
+constexpr DWORD kSpintActive = 0x01;
+
+// Handle values the model hands out: small, aligned, never null or INVALID_HANDLE_VALUE.
+constexpr std::uintptr_t kFileHandleBase = 0x1000;
+constexpr std::uintptr_t kSetHandleBase = 0x00200000;
+constexpr std::uintptr_t kHandleStep = 4;
+constexpr DEVINST kDevInstBase = 0x100;
+
+// USB_NODE_CONNECTION_INFORMATION(_EX) without its pipe list.
+constexpr std::size_t kConnectionHeaderSize = conn::PipeList;
+
+// The setup classes of the devices behind the two interface classes.
+constexpr GUID kUsbClassGuid = {
+    0x36FC9E60, 0xC465, 0x11CF, {0x80, 0x56, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
+constexpr GUID kVolumeClassGuid = {
+    0x71A27CDD, 0x812A, 0x11D0, {0xBE, 0xC7, 0x08, 0x00, 0x2B, 0xE2, 0x09, 0x2F}};
+
+using Bytes = std::vector<BYTE>;
+
+void Put16(Bytes& b, std::size_t at, WORD v) {
+    b[at] = static_cast<BYTE>(v & 0xFF);
+    b[at + 1] = static_cast<BYTE>(v >> 8);
+}
+void Put32(Bytes& b, std::size_t at, DWORD v) {
+    for (int i = 0; i < 4; ++i)
+        b[at + i] = static_cast<BYTE>((v >> (8 * i)) & 0xFF);
+}
+DWORD Get32(const void* p) {
+    const auto* b = static_cast<const BYTE*>(p);
+    return DWORD(b[0]) | DWORD(b[1]) << 8 | DWORD(b[2]) << 16 | DWORD(b[3]) << 24;
+}
+WORD Get16(const BYTE* b) {
+    return static_cast<WORD>(b[0] | b[1] << 8);
+}
+
+void AppendUtf16(Bytes& b, std::u16string_view text) {
+    for (char16_t c : text) {
+        b.push_back(static_cast<BYTE>(c & 0xFF));
+        b.push_back(static_cast<BYTE>(c >> 8));
+    }
+}
+
+// UTF-8 model text to the ANSI code page (CP_ACP of the process).
+std::string ToAnsi(std::string_view utf8) {
+    const std::u16string wide = Utf8ToUtf16(utf8);
+    return Utf16ToAnsi(wide.data(), wide.size());
+}
+std::string ToAnsi(std::u16string_view wide) {
+    return Utf16ToAnsi(wide.data(), wide.size());
+}
+
+bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
+    return s.size() >= prefix.size() && EqualsNoCaseAscii(s.substr(0, prefix.size()), prefix);
+}
+
+HANDLE MakeHandle(std::uintptr_t base, std::size_t slot) {
+    return reinterpret_cast<HANDLE>(base + slot * kHandleStep);
+}
+std::optional<std::size_t> HandleSlot(HANDLE h, std::uintptr_t base, std::size_t count) {
+    const auto v = reinterpret_cast<std::uintptr_t>(h);
+    if (v < base || (v - base) % kHandleStep != 0)
+        return std::nullopt;
+    const std::size_t slot = (v - base) / kHandleStep;
+    if (slot >= count)
+        return std::nullopt;
+    return slot;
+}
+
+bool IsAllowedIoctl(DWORD code) {
+    return std::find(std::begin(kAllowedIoctls), std::end(kAllowedIoctls), code) !=
+           std::end(kAllowedIoctls);
+}
+
+}  // namespace
+
+// --- Runtime state ----------------------------------------------------------------------
+
+struct CModelPlatform::CState {
+    enum class EKind { Controller, Hub };
+    struct COpenFile {
+        EKind m_kind = EKind::Controller;
+        std::size_t m_index = 0;
+        std::string m_strPath;
+        bool m_bOpen = true;
+    };
+    struct CInterface {
+        std::string m_strPath;  // ANSI
+        DEVINST m_devInst = 0;
+        const CInterfaceFaults* m_pFaults = nullptr;
+    };
+    struct CSet {
+        GUID m_classGuid{};
+        GUID m_setupClass{};
+        std::vector<CInterface> m_vInterfaces;
+        bool m_bOpen = true;
+    };
+    std::vector<COpenFile> m_vFiles;
+    std::vector<CSet> m_vSets;
+    // Answers given per request fault with m_optFailAfter.
+    std::map<const CRequestFault*, DWORD> m_mapFaultAnswers;
+    // Requests per (hub, port), for m_optVanishAfter.
+    std::map<std::pair<std::size_t, DWORD>, DWORD> m_mapPortRequests;
+    // Per node: calls counted for m_optVanishAfter, and whether it has vanished.
+    std::vector<DWORD> m_vNodeCalls;
+    std::vector<bool> m_vNodeVanished;
+    // Per hub: the (hub, port) places that carry it, for hubs behind a vanished port.
+    std::vector<std::vector<std::pair<std::size_t, DWORD>>> m_vHubUpstream;
+};
+
+namespace {
+
+enum class EAction { Answer, Fail, NoWrite };
+
+}  // namespace
+
+CModelPlatform::CModelPlatform(CMachineModel model)
+    : m_model(std::move(model)), m_pState(std::make_unique<CState>()) {
+    m_pState->m_vNodeCalls.assign(m_model.m_vNodes.size(), 0);
+    m_pState->m_vNodeVanished.assign(m_model.m_vNodes.size(), false);
+    m_pState->m_vHubUpstream.resize(m_model.m_vHubs.size());
+    for (std::size_t h = 0; h < m_model.m_vHubs.size(); ++h) {
+        for (const CUsbPort& port : m_model.m_vHubs[h].m_vPorts) {
+            if (!port.m_optDevice || !port.m_optDevice->m_optHubName)
+                continue;
+            for (std::size_t c = 0; c < m_model.m_vHubs.size(); ++c)
+                if (EqualsNoCaseAscii(std::u16string_view(m_model.m_vHubs[c].m_wstrName),
+                                      std::u16string_view(*port.m_optDevice->m_optHubName)))
+                    m_pState->m_vHubUpstream[c].emplace_back(h, port.m_dwPort);
+        }
+    }
+}
+
+CModelPlatform::~CModelPlatform() = default;
+
+// --- Call log ---------------------------------------------------------------------------
+
+void CModelPlatform::Count(const char* operation) {
+    auto it = m_mapCounts.find(std::string_view(operation));
+    if (it == m_mapCounts.end())
+        m_mapCounts.emplace(operation, 1u);
+    else
+        ++it->second;
+}
+
+unsigned CModelPlatform::CallCount(std::string_view operation) const {
+    auto it = m_mapCounts.find(operation);
+    return it == m_mapCounts.end() ? 0u : it->second;
+}
+
+std::vector<CIoctlCall> CModelPlatform::UnknownIoctlCalls() const {
+    std::vector<CIoctlCall> out;
+    for (const CIoctlCall& c : m_vIoctlCalls)
+        if (!IsAllowedIoctl(c.m_dwCode))
+            out.push_back(c);
+    return out;
+}
+
+std::size_t CModelPlatform::OpenHandleCount() const {
+    return static_cast<std::size_t>(
+        std::count_if(m_pState->m_vFiles.begin(), m_pState->m_vFiles.end(),
+                      [](const CState::COpenFile& f) { return f.m_bOpen; }));
+}
+
+std::size_t CModelPlatform::OpenDeviceInfoSetCount() const {
+    return static_cast<std::size_t>(std::count_if(m_pState->m_vSets.begin(),
+                                                  m_pState->m_vSets.end(),
+                                                  [](const CState::CSet& s) { return s.m_bOpen; }));
+}
+
+void CModelPlatform::ClearLog() {
+    m_mapCounts.clear();
+    m_vIoctlCalls.clear();
+    m_vOpenedPaths.clear();
+}
+
+DEVINST CModelPlatform::DevInstOf(std::string_view instanceId) const {
+    auto index = m_model.FindNode(instanceId);
+    return index ? kDevInstBase + static_cast<DEVINST>(*index) : 0;
+}
+
+// --- Shared fault and state helpers -----------------------------------------------------
+
+namespace {
+
+EAction CheckFault(const CRequestFault& fault, std::map<const CRequestFault*, DWORD>& answers) {
+    if (fault.m_bFail)
+        return EAction::Fail;
+    if (fault.m_optFailAfter) {
+        DWORD& n = answers[&fault];
+        if (n >= *fault.m_optFailAfter)
+            return EAction::Fail;
+        ++n;
+    }
+    return fault.m_bNoWrite ? EAction::NoWrite : EAction::Answer;
+}
+
+// Copies the reply into the caller's buffer, never more than outSize bytes, and reports the
+// count (or the fault's override of it).
+BOOL Deliver(const Bytes& reply, void* out, DWORD outSize, DWORD* bytesReturned,
+             const CRequestFault& fault) {
+    const std::size_t n = std::min<std::size_t>(reply.size(), outSize);
+    if (n != 0)
+        std::memcpy(out, reply.data(), n);
+    *bytesReturned = fault.m_optBytesReturned ? *fault.m_optBytesReturned : static_cast<DWORD>(n);
+    return TRUE;
+}
+
+// A name reply: `prefix` (empty for the controller's, ConnectionIndex for a port's), then
+// ActualLength, then the UTF-16 name with its NUL. The driver fills as much as fits and
+// reports ActualLength, the size the whole reply needs, so a caller can probe with the
+// header alone.
+Bytes NameReply(const Bytes& prefix, std::u16string_view name, const CRequestFault& fault) {
+    Bytes reply = prefix;
+    const std::size_t lengthAt = reply.size();
+    reply.resize(reply.size() + 4);
+    AppendUtf16(reply, name);
+    if (!fault.m_bNoTerminator)
+        AppendUtf16(reply, std::u16string_view(u"\0", 1));
+    const auto actual = static_cast<DWORD>(std::min<std::size_t>(reply.size(), 0xFFFFFFFFu));
+    Put32(reply, lengthAt, fault.m_optActualLength ? *fault.m_optActualLength : actual);
+    return reply;
+}
+
+}  // namespace
+
+// --- Device I/O -------------------------------------------------------------------------
+
+HANDLE CModelPlatform::CreateFileA(const char* path, DWORD, DWORD, void*, DWORD, DWORD, HANDLE) {
+    Count("CreateFileA");
+    if (path == nullptr)
+        return INVALID_HANDLE_VALUE;
+    const std::string strPath(path);
+    m_vOpenedPaths.push_back(strPath);
+    const std::string_view p(strPath);
+    constexpr std::string_view kDevicePrefix = "\\\\.\\";
+
+    std::optional<CState::COpenFile> file;
+    // "\\.\HCDn"
+    if (StartsWithNoCase(p, "\\\\.\\HCD") && p.size() > 7 && p.size() <= 9) {
+        int n = 0;
+        bool digits = true;
+        for (char c : p.substr(7)) {
+            if (c < '0' || c > '9')
+                digits = false;
+            n = n * 10 + (c - '0');
+        }
+        if (digits) {
+            for (std::size_t i = 0; i < m_model.m_vControllers.size(); ++i)
+                if (m_model.m_vControllers[i].m_optHcdNumber == n)
+                    file = CState::COpenFile{CState::EKind::Controller, i, strPath, true};
+        }
+    }
+    // A host-controller interface path.
+    if (!file) {
+        for (std::size_t i = 0; i < m_model.m_vControllers.size(); ++i) {
+            const auto& ip = m_model.m_vControllers[i].m_optInterfacePath;
+            if (ip && EqualsNoCaseAscii(std::string_view(ToAnsi(std::string_view(*ip))), p))
+                file = CState::COpenFile{CState::EKind::Controller, i, strPath, true};
+        }
+    }
+    // "\\.\<hub symbolic name>"
+    if (!file && StartsWithNoCase(p, kDevicePrefix) && p.size() > kDevicePrefix.size()) {
+        const std::string_view name = p.substr(kDevicePrefix.size());
+        for (std::size_t i = 0; i < m_model.m_vHubs.size(); ++i)
+            if (EqualsNoCaseAscii(
+                    std::string_view(ToAnsi(std::u16string_view(m_model.m_vHubs[i].m_wstrName))),
+                    name))
+                file = CState::COpenFile{CState::EKind::Hub, i, strPath, true};
+    }
+    if (!file)
+        return INVALID_HANDLE_VALUE;
+    if (file->m_kind == CState::EKind::Controller) {
+        if (m_model.m_vControllers[file->m_index].m_faults.m_bOpenFails)
+            return INVALID_HANDLE_VALUE;
+    } else {
+        if (m_model.m_vHubs[file->m_index].m_faults.m_bOpenFails || IsHubGone(file->m_index))
+            return INVALID_HANDLE_VALUE;
+    }
+    m_pState->m_vFiles.push_back(*file);
+    return MakeHandle(kFileHandleBase, m_pState->m_vFiles.size() - 1);
+}
+
+BOOL CModelPlatform::CloseHandle(HANDLE handle) {
+    Count("CloseHandle");
+    auto slot = HandleSlot(handle, kFileHandleBase, m_pState->m_vFiles.size());
+    if (!slot || !m_pState->m_vFiles[*slot].m_bOpen)
+        return FALSE;
+    m_pState->m_vFiles[*slot].m_bOpen = false;
+    return TRUE;
+}
+
+bool CModelPlatform::IsHubGone(std::size_t hub) const {
+    // A hub is gone when a port that carries it has lost its device, or the hub above
+    // that port is gone. The bound keeps a cyclic topology from recursing for ever.
+    std::vector<std::size_t> pending{hub};
+    std::vector<bool> seen(m_model.m_vHubs.size(), false);
+    while (!pending.empty()) {
+        const std::size_t h = pending.back();
+        pending.pop_back();
+        if (h >= seen.size() || seen[h])
+            continue;
+        seen[h] = true;
+        for (const auto& [parent, port] : m_pState->m_vHubUpstream[h]) {
+            if (IsPortVanished(parent, port))
+                return true;
+            pending.push_back(parent);
+        }
+    }
+    return false;
+}
+
+bool CModelPlatform::IsPortVanished(std::size_t hub, DWORD port) const {
+    const CUsbPort* p = m_model.m_vHubs[hub].FindPort(port);
+    if (p == nullptr || !p->m_faults.m_optVanishAfter)
+        return false;
+    auto it = m_pState->m_mapPortRequests.find({hub, port});
+    const DWORD made = it == m_pState->m_mapPortRequests.end() ? 0 : it->second;
+    return made >= *p->m_faults.m_optVanishAfter;
+}
+
+BOOL CModelPlatform::DeviceIoControl(HANDLE device, DWORD code, void* in, DWORD inSize, void* out,
+                                     DWORD outSize, DWORD* bytesReturned, void* overlapped) {
+    Count("DeviceIoControl");
+    auto slot = HandleSlot(device, kFileHandleBase, m_pState->m_vFiles.size());
+    CIoctlCall call;
+    call.m_strPath = slot ? m_pState->m_vFiles[*slot].m_strPath : std::string();
+    call.m_dwCode = code;
+    call.m_dwInSize = inSize;
+    call.m_dwOutSize = outSize;
+    BOOL result = FALSE;
+    if (bytesReturned != nullptr)
+        *bytesReturned = 0;
+    // Synchronous calls only; a null count with no overlapped structure faults on Windows.
+    const bool usable = slot && m_pState->m_vFiles[*slot].m_bOpen && overlapped == nullptr &&
+                        bytesReturned != nullptr && (in != nullptr || inSize == 0) &&
+                        (out != nullptr || outSize == 0);
+    if (usable && IsAllowedIoctl(code)) {
+        const CState::COpenFile& file = m_pState->m_vFiles[*slot];
+        if (file.m_kind == CState::EKind::Controller)
+            result = ControllerRequest(file.m_index, code, out, outSize, bytesReturned);
+        else
+            result = HubRequest(file.m_index, code, in, inSize, out, outSize, bytesReturned);
+    }
+    call.m_bResult = result;
+    m_vIoctlCalls.push_back(std::move(call));
+    return result;
+}
+
+BOOL CModelPlatform::ControllerRequest(std::size_t index, DWORD code, void* out, DWORD outSize,
+                                       DWORD* bytesReturned) {
+    const CHostController& hc = m_model.m_vControllers[index];
+    const CRequestFault* fault = nullptr;
+    const std::optional<std::u16string>* name = nullptr;
+    if (code == IOCTL_GET_HCD_DRIVERKEY_NAME) {
+        fault = &hc.m_faults.m_driverKey;
+        name = &hc.m_optDriverKey;
+    } else if (code == IOCTL_USB_GET_ROOT_HUB_NAME) {
+        fault = &hc.m_faults.m_rootHubName;
+        name = &hc.m_optRootHubName;
+    } else {
+        return FALSE;  // a hub request sent to a host controller
+    }
+    // USB_HCD_DRIVERKEY_NAME / USB_ROOT_HUB_NAME: smaller than the header is refused.
+    if (outSize < kHcdNameProbeSize || !*name)
+        return FALSE;
+    switch (CheckFault(*fault, m_pState->m_mapFaultAnswers)) {
+        case EAction::Fail:
+            return FALSE;
+        case EAction::NoWrite:
+            return TRUE;
+        case EAction::Answer:
+            break;
+    }
+    return Deliver(NameReply({}, **name, *fault), out, outSize, bytesReturned, *fault);
+}
+
+BOOL CModelPlatform::HubRequest(std::size_t index, DWORD code, void* in, DWORD inSize, void* out,
+                                DWORD outSize, DWORD* bytesReturned) {
+    if (IsHubGone(index))
+        return FALSE;
+    const CUsbHub& hub = m_model.m_vHubs[index];
+    auto& answers = m_pState->m_mapFaultAnswers;
+
+    if (code == IOCTL_USB_GET_NODE_INFORMATION) {
+        if (outSize < kNodeInformationSize)
+            return FALSE;
+        switch (CheckFault(hub.m_faults.m_nodeInformation, answers)) {
+            case EAction::Fail:
+                return FALSE;
+            case EAction::NoWrite:
+                return TRUE;
+            case EAction::Answer:
+                break;
+        }
+        Bytes r(kNodeInformationSize, 0);
+        Put32(r, 0, hub.m_dwNodeType);
+        r[4] = hub.m_byDescriptorLength;
+        r[5] = hub.m_byDescriptorType;
+        r[kNodeInfoPortCountOffset] = hub.m_byNumberOfPorts;
+        Put16(r, 7, hub.m_wHubCharacteristics);
+        r[9] = hub.m_byPowerOnToPowerGood;
+        r[10] = hub.m_byHubControlCurrent;
+        std::copy(hub.m_abyRemoveAndPowerMask.begin(), hub.m_abyRemoveAndPowerMask.end(),
+                  r.begin() + 11);
+        r[75] = hub.m_bHubIsBusPowered ? 1 : 0;
+        return Deliver(r, out, outSize, bytesReturned, hub.m_faults.m_nodeInformation);
+    }
+    if (code == IOCTL_GET_HCD_DRIVERKEY_NAME)
+        return FALSE;  // a controller request
+
+    // Every other request names a port in its first four bytes.
+    if (inSize < 4)
+        return FALSE;
+    const DWORD portNumber = Get32(in);
+    if (portNumber == 0 || portNumber > hub.m_byNumberOfPorts)
+        return FALSE;
+    const CUsbPort* port = hub.FindPort(portNumber);
+    // Count the request against the port; once its device has vanished it answers as empty.
+    bool vanished = false;
+    if (port != nullptr && port->m_faults.m_optVanishAfter) {
+        DWORD& made = m_pState->m_mapPortRequests[{index, portNumber}];
+        if (made >= *port->m_faults.m_optVanishAfter)
+            vanished = true;
+        else
+            ++made;
+    }
+    const CUsbDevice* dev =
+        (port != nullptr && !vanished && port->m_optDevice) ? &*port->m_optDevice : nullptr;
+    const DWORD status =
+        (port != nullptr && !vanished) ? port->m_dwConnectionStatus : NoDeviceConnected;
+
+    switch (code) {
+        case IOCTL_USB_GET_NODE_CONNECTION_INFORMATION_EX:
+        case IOCTL_USB_GET_NODE_CONNECTION_INFORMATION: {
+            const bool ex = code == IOCTL_USB_GET_NODE_CONNECTION_INFORMATION_EX;
+            static const CRequestFault kNone;
+            const CRequestFault* fault = &kNone;
+            if (port != nullptr)
+                fault = ex ? &port->m_faults.m_connectionInfoEx : &port->m_faults.m_connectionInfo;
+            if (ex && fault->IsDefault())
+                fault = &hub.m_faults.m_connectionInfoEx;
+            if (outSize < kConnectionHeaderSize)
+                return FALSE;
+            switch (CheckFault(*fault, answers)) {
+                case EAction::Fail:
+                    return FALSE;
+                case EAction::NoWrite:
+                    return TRUE;
+                case EAction::Answer:
+                    break;
+            }
+            Bytes r(kConnectionHeaderSize, 0);
+            Put32(r, conn::ConnectionIndex, portNumber);
+            if (dev != nullptr) {
+                r[conn::bLength] = dev->m_byLength;
+                r[conn::bDescriptorType] = dev->m_byDescriptorType;
+                Put16(r, conn::bcdUSB, dev->m_wBcdUsb);
+                r[conn::bDeviceClass] = dev->m_byDeviceClass;
+                r[conn::bDeviceSubClass] = dev->m_byDeviceSubClass;
+                r[conn::bDeviceProtocol] = dev->m_byDeviceProtocol;
+                r[conn::bMaxPacketSize0] = dev->m_byMaxPacketSize0;
+                Put16(r, conn::idVendor, dev->m_wIdVendor);
+                Put16(r, conn::idProduct, dev->m_wIdProduct);
+                Put16(r, conn::bcdDevice, dev->m_wBcdDevice);
+                r[conn::iManufacturer] = dev->m_byManufacturer;
+                r[conn::iProduct] = dev->m_byProduct;
+                r[conn::iSerialNumber] = dev->m_bySerialNumber;
+                r[conn::bNumConfigurations] = dev->m_byNumConfigurations;
+                r[conn::CurrentConfigurationValue] = dev->m_byCurrentConfigurationValue;
+                // The legacy structure has LowSpeed (a BOOLEAN) where the extended one has Speed.
+                r[conn::Speed] = ex ? dev->m_bySpeed : (dev->m_bySpeed == kUsbLowSpeed ? 1 : 0);
+                r[conn::DeviceIsHub] = dev->m_bDeviceIsHub ? 1 : 0;
+                Put16(r, conn::DeviceAddress, dev->m_wDeviceAddress);
+                Put32(r, conn::NumberOfOpenPipes, dev->m_dwNumberOfOpenPipes);
+                // The pipe list gets as many entries as the caller's buffer holds.
+                const std::size_t room = (outSize - kConnectionHeaderSize) / conn::PipeInfoSize;
+                const std::size_t pipes = std::min({dev->m_vPipes.size(), kMaxPipes, room});
+                for (std::size_t i = 0; i < pipes; ++i) {
+                    const CPipeInfo& pipe = dev->m_vPipes[i];
+                    r.insert(r.end(), pipe.m_abyEndpointDescriptor.begin(),
+                             pipe.m_abyEndpointDescriptor.end());
+                    r.resize(r.size() + 4);
+                    Put32(r, r.size() - 4, pipe.m_dwScheduleOffset);
+                }
+            }
+            Put32(r, conn::ConnectionStatus, status);
+            return Deliver(r, out, outSize, bytesReturned, *fault);
+        }
+        case IOCTL_USB_GET_NODE_CONNECTION_DRIVERKEY_NAME:
+        case IOCTL_USB_GET_NODE_CONNECTION_NAME: {
+            // USB_NODE_CONNECTION_(DRIVERKEY_)NAME: smaller than the header is refused.
+            if (outSize < kPortNameProbeSize || dev == nullptr)
+                return FALSE;
+            const bool driverKey = code == IOCTL_USB_GET_NODE_CONNECTION_DRIVERKEY_NAME;
+            const CRequestFault& fault =
+                driverKey ? port->m_faults.m_driverKeyName : port->m_faults.m_nodeName;
+            std::u16string name;
+            if (driverKey) {
+                if (!dev->m_optDriverKey)
+                    return FALSE;
+                name = *dev->m_optDriverKey;
+            } else if (dev->m_optHubName) {
+                name = *dev->m_optHubName;  // a device that is not a hub: empty name
+            }
+            switch (CheckFault(fault, answers)) {
+                case EAction::Fail:
+                    return FALSE;
+                case EAction::NoWrite:
+                    return TRUE;
+                case EAction::Answer:
+                    break;
+            }
+            Bytes prefix(4, 0);
+            Put32(prefix, 0, portNumber);
+            return Deliver(NameReply(prefix, name, fault), out, outSize, bytesReturned, fault);
+        }
+        case IOCTL_USB_GET_DESCRIPTOR_FROM_NODE_CONNECTION:
+            return DescriptorRequest(port, dev, in, inSize, out, outSize, bytesReturned);
+        default:
+            return FALSE;
+    }
+}
+
+BOOL CModelPlatform::DescriptorRequest(const CUsbPort* port, const CUsbDevice* dev, void* in,
+                                       DWORD inSize, void* out, DWORD outSize,
+                                       DWORD* bytesReturned) {
+    if (inSize < kDescriptorRequestHeaderSize || outSize < kDescriptorRequestHeaderSize ||
+        dev == nullptr)
+        return FALSE;
+    // The header comes back as it was sent; the descriptor follows it.
+    Bytes reply(static_cast<const BYTE*>(in),
+                static_cast<const BYTE*>(in) + kDescriptorRequestHeaderSize);
+    const WORD wValue = Get16(&reply[6]);
+    const WORD wIndex = Get16(&reply[8]);
+    const WORD wLength = Get16(&reply[10]);
+    const BYTE type = static_cast<BYTE>(wValue >> 8);
+    const BYTE index = static_cast<BYTE>(wValue & 0xFF);
+    auto& answers = m_pState->m_mapFaultAnswers;
+
+    switch (CheckFault(port->m_faults.m_descriptor, answers)) {
+        case EAction::Fail:
+            return FALSE;
+        case EAction::NoWrite:
+            return TRUE;
+        case EAction::Answer:
+            break;
+    }
+    const CRequestFault* fault = &port->m_faults.m_descriptor;
+    Bytes data;
+    if (type == 1 && index == 0) {
+        data = {dev->m_byLength,
+                dev->m_byDescriptorType,
+                0,
+                0,
+                dev->m_byDeviceClass,
+                dev->m_byDeviceSubClass,
+                dev->m_byDeviceProtocol,
+                dev->m_byMaxPacketSize0,
+                0,
+                0,
+                0,
+                0,
+                0,
+                0,
+                dev->m_byManufacturer,
+                dev->m_byProduct,
+                dev->m_bySerialNumber,
+                dev->m_byNumConfigurations};
+        Put16(data, 2, dev->m_wBcdUsb);
+        Put16(data, 8, dev->m_wIdVendor);
+        Put16(data, 10, dev->m_wIdProduct);
+        Put16(data, 12, dev->m_wBcdDevice);
+    } else if (type == 3) {
+        const CStringDescriptor* sd = nullptr;
+        for (const CStringDescriptor& s : dev->m_vStrings)
+            if (s.m_byIndex == index && (index == 0 || s.m_wLanguage == wIndex)) {
+                sd = &s;
+                break;
+            }
+        if (sd != nullptr) {
+            fault = sd->m_faults.IsDefault() ? fault : &sd->m_faults;
+            if (!sd->m_faults.IsDefault()) {
+                switch (CheckFault(sd->m_faults, answers)) {
+                    case EAction::Fail:
+                        return FALSE;
+                    case EAction::NoWrite:
+                        return TRUE;
+                    case EAction::Answer:
+                        break;
+                }
+            }
+            if (sd->m_optRaw) {
+                data = *sd->m_optRaw;
+            } else {
+                // bLength is one byte: a text longer than 126 code units cannot be sent.
+                const std::u16string_view text = std::u16string_view(sd->m_wstrText).substr(0, 126);
+                data = {static_cast<BYTE>(2 + 2 * text.size()), 3};
+                AppendUtf16(data, text);
+            }
+        } else if (index == 0 && dev->m_optLanguageIds) {
+            const std::size_t n = std::min<std::size_t>(dev->m_optLanguageIds->size(), 126);
+            data = {static_cast<BYTE>(2 + 2 * n), 3};
+            for (std::size_t i = 0; i < n; ++i) {
+                data.resize(data.size() + 2);
+                Put16(data, data.size() - 2, (*dev->m_optLanguageIds)[i]);
+            }
+        } else {
+            return FALSE;  // the device stalls the request
+        }
+    } else {
+        return FALSE;
+    }
+    // The hub driver transfers at most wLength bytes, and no more than the buffer holds.
+    const std::size_t room = outSize - kDescriptorRequestHeaderSize;
+    const std::size_t n =
+        std::min({data.size(), std::size_t(wLength), room, kDescriptorRequestDataSize});
+    reply.insert(reply.end(), data.begin(), data.begin() + static_cast<std::ptrdiff_t>(n));
+    return Deliver(reply, out, outSize, bytesReturned, *fault);
+}
+
+int ConvertWideCharToMultiByte(UINT codePage, const WCHAR16* src, int srcLen, char* dst,
+                               int dstSize, BOOL* usedDefaultChar) {
+    if (src == nullptr || srcLen == 0 || srcLen < -1 || dstSize < 0 ||
+        (dst == nullptr && dstSize != 0))
+        return 0;
+    if (codePage != CP_ACP && codePage != CP_UTF8)
+        return 0;
+    std::size_t count = 0;
+    const bool withNul = srcLen == -1;
+    if (withNul) {
+        while (src[count] != 0)
+            ++count;
+    } else {
+        count = static_cast<std::size_t>(srcLen);
+    }
+    // Windows converts NUL code units like any other when a length is given; the
+    // framework's conversion stops at them, so convert piece by piece.
+    std::string result;
+    bool used = false;
+    std::size_t i = 0;
+    while (i < count) {
+        std::size_t j = i;
+        while (j < count && src[j] != 0)
+            ++j;
+        if (codePage == CP_UTF8) {
+            result += Utf16ToUtf8(std::u16string_view(src + i, j - i));
+        } else {
+            bool piece = false;
+            result += Utf16ToAnsi(src + i, j - i, &piece);
+            used = used || piece;
+        }
+        if (j < count)
+            result += '\0';
+        i = j + 1;
+    }
+    if (withNul)
+        result += '\0';
+    if (usedDefaultChar != nullptr && codePage == CP_ACP)
+        *usedDefaultChar = used ? TRUE : FALSE;
+    if (result.size() > static_cast<std::size_t>(std::numeric_limits<int>::max()))
+        return 0;
+    if (dstSize == 0)
+        return static_cast<int>(result.size());
+    if (result.size() > static_cast<std::size_t>(dstSize))
+        return 0;
+    std::memcpy(dst, result.data(), result.size());
+    return static_cast<int>(result.size());
+}
+
+int CModelPlatform::WideCharToMultiByte(UINT codePage, DWORD, const WCHAR16* src, int srcLen,
+                                        char* dst, int dstSize, const char*,
+                                        BOOL* usedDefaultChar) {
+    Count("WideCharToMultiByte");
+    return ConvertWideCharToMultiByte(codePage, src, srcLen, dst, dstSize, usedDefaultChar);
+}
+
+// --- Setup API --------------------------------------------------------------------------
+
+HDEVINFO CModelPlatform::SetupDiGetClassDevsA(const GUID* classGuid, const char* enumerator, HWND,
+                                              DWORD flags) {
+    Count("SetupDiGetClassDevsA");
+    if (classGuid == nullptr || enumerator != nullptr || (flags & DIGCF_DEVICEINTERFACE) == 0)
+        return INVALID_HANDLE_VALUE;
+    CState::CSet set;
+    set.m_classGuid = *classGuid;
+    if (*classGuid == GUID_DEVINTERFACE_USB_HOST_CONTROLLER) {
+        if (m_model.m_faults.m_bHostControllerSetFails)
+            return INVALID_HANDLE_VALUE;
+        set.m_setupClass = kUsbClassGuid;
+        for (const CHostController& hc : m_model.m_vControllers)
+            if (hc.m_optInterfacePath)
+                set.m_vInterfaces.push_back(
+                    {ToAnsi(std::string_view(*hc.m_optInterfacePath)),
+                     hc.m_optInstanceId ? DevInstOf(*hc.m_optInstanceId) : 0,
+                     &hc.m_faults.m_interface});
+    } else if (*classGuid == GUID_DEVINTERFACE_VOLUME) {
+        if (m_model.m_faults.m_bVolumeSetFails)
+            return INVALID_HANDLE_VALUE;
+        set.m_setupClass = kVolumeClassGuid;
+        for (const CVolume& v : m_model.m_vVolumes)
+            if (v.m_optInterfacePath)
+                set.m_vInterfaces.push_back({ToAnsi(std::string_view(*v.m_optInterfacePath)),
+                                             v.m_optInstanceId ? DevInstOf(*v.m_optInstanceId) : 0,
+                                             &v.m_faults.m_interface});
+    }
+    // Any other class: a valid set with no members.
+    m_pState->m_vSets.push_back(std::move(set));
+    return MakeHandle(kSetHandleBase, m_pState->m_vSets.size() - 1);
+}
+
+BOOL CModelPlatform::SetupDiEnumDeviceInterfaces(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo,
+                                                 const GUID* classGuid, DWORD memberIndex,
+                                                 SP_DEVICE_INTERFACE_DATA* interfaceData) {
+    Count("SetupDiEnumDeviceInterfaces");
+    auto slot = HandleSlot(set, kSetHandleBase, m_pState->m_vSets.size());
+    if (!slot || !m_pState->m_vSets[*slot].m_bOpen || deviceInfo != nullptr ||
+        classGuid == nullptr || interfaceData == nullptr ||
+        interfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA))
+        return FALSE;
+    const CState::CSet& s = m_pState->m_vSets[*slot];
+    if (!(*classGuid == s.m_classGuid) || memberIndex >= s.m_vInterfaces.size())
+        return FALSE;
+    interfaceData->InterfaceClassGuid = s.m_classGuid;
+    interfaceData->Flags = kSpintActive;
+    interfaceData->Reserved = memberIndex + 1;
+    return TRUE;
+}
+
+BOOL CModelPlatform::SetupDiGetDeviceInterfaceDetailA(HDEVINFO set,
+                                                      SP_DEVICE_INTERFACE_DATA* interfaceData,
+                                                      SP_DEVICE_INTERFACE_DETAIL_DATA_A* detail,
+                                                      DWORD detailSize, DWORD* requiredSize,
+                                                      SP_DEVINFO_DATA* deviceInfo) {
+    Count("SetupDiGetDeviceInterfaceDetailA");
+    auto slot = HandleSlot(set, kSetHandleBase, m_pState->m_vSets.size());
+    if (!slot || !m_pState->m_vSets[*slot].m_bOpen || interfaceData == nullptr ||
+        interfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA))
+        return FALSE;
+    const CState::CSet& s = m_pState->m_vSets[*slot];
+    const DWORD member = interfaceData->Reserved;
+    if (member == 0 || member > s.m_vInterfaces.size())
+        return FALSE;
+    const CState::CInterface& itf = s.m_vInterfaces[member - 1];
+    if (itf.m_pFaults->m_bRequiredSizeZero) {
+        if (requiredSize != nullptr)
+            *requiredSize = 0;
+        return FALSE;
+    }
+    const auto required = static_cast<DWORD>(kDevicePathOffset + itf.m_strPath.size() + 1);
+    if (detail == nullptr) {
+        if (detailSize == 0 && requiredSize != nullptr)
+            *requiredSize = required;
+        return FALSE;  // ERROR_INSUFFICIENT_BUFFER (or a bad buffer)
+    }
+    if (detailSize < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) ||
+        detail->cbSize != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A))
+        return FALSE;
+    if (detailSize < required) {
+        if (requiredSize != nullptr)
+            *requiredSize = required;
+        return FALSE;
+    }
+    if (deviceInfo != nullptr && deviceInfo->cbSize != sizeof(SP_DEVINFO_DATA))
+        return FALSE;
+    if (itf.m_pFaults->m_bDetailFails)
+        return FALSE;
+    std::memcpy(reinterpret_cast<char*>(detail) + kDevicePathOffset, itf.m_strPath.c_str(),
+                itf.m_strPath.size() + 1);
+    if (requiredSize != nullptr)
+        *requiredSize = required;
+    if (deviceInfo != nullptr) {
+        deviceInfo->ClassGuid = s.m_setupClass;
+        deviceInfo->DevInst = itf.m_devInst;
+        deviceInfo->Reserved = 0;
+    }
+    return TRUE;
+}
+
+BOOL CModelPlatform::SetupDiDestroyDeviceInfoList(HDEVINFO set) {
+    Count("SetupDiDestroyDeviceInfoList");
+    auto slot = HandleSlot(set, kSetHandleBase, m_pState->m_vSets.size());
+    if (!slot || !m_pState->m_vSets[*slot].m_bOpen)
+        return FALSE;
+    m_pState->m_vSets[*slot].m_bOpen = false;
+    return TRUE;
+}
+
+// --- Configuration manager --------------------------------------------------------------
+
+std::optional<std::size_t> CModelPlatform::NodeIndex(DEVINST devInst) const {
+    if (devInst < kDevInstBase || devInst - kDevInstBase >= m_model.m_vNodes.size())
+        return std::nullopt;
+    return static_cast<std::size_t>(devInst - kDevInstBase);
+}
+
+DEVINST CModelPlatform::NodeHandle(std::size_t index) const {
+    return kDevInstBase + static_cast<DEVINST>(index);
+}
+
+void CModelPlatform::TouchNode(std::size_t index) {
+    const auto& limit = m_model.m_vNodes[index].m_faults.m_optVanishAfter;
+    if (!limit)
+        return;
+    DWORD& made = m_pState->m_vNodeCalls[index];
+    if (made >= *limit)
+        m_pState->m_vNodeVanished[index] = true;
+    else
+        ++made;
+}
+
+bool CModelPlatform::IsNodeGone(std::size_t index) const {
+    // Gone when it or a node above it is not present; the step bound keeps a parent cycle
+    // in a hand-built model from looping.
+    std::optional<std::size_t> at = index;
+    for (std::size_t steps = 0; at && steps <= m_model.m_vNodes.size(); ++steps) {
+        if (*at >= m_model.m_vNodes.size())
+            return true;
+        if (!m_model.m_vNodes[*at].m_bPresent || m_pState->m_vNodeVanished[*at])
+            return true;
+        at = m_model.m_vNodes[*at].m_optParent;
+    }
+    return false;
+}
+
+std::optional<std::size_t> CModelPlatform::FindNodeAnsi(std::string_view ansiId) const {
+    for (std::size_t i = 0; i < m_model.m_vNodes.size(); ++i)
+        if (EqualsNoCaseAscii(
+                std::string_view(ToAnsi(std::string_view(m_model.m_vNodes[i].m_strInstanceId))),
+                ansiId))
+            return i;
+    return std::nullopt;
+}
+
+namespace {
+// Applies an injected configuration-manager fault: true when the call is settled, with
+// the result in *result.
+bool ApplyCmFault(const std::optional<CCmFault>& fault, CONFIGRET* result) {
+    if (!fault)
+        return false;
+    *result = fault->m_bNoWrite ? CR_SUCCESS : fault->m_crResult;
+    return true;
+}
+}  // namespace
+
+CONFIGRET CModelPlatform::CM_Locate_DevNodeA(DEVINST* devInst, const char* deviceId, ULONG flags) {
+    Count("CM_Locate_DevNodeA");
+    if (devInst == nullptr)
+        return CR_INVALID_POINTER;
+    if ((flags & ~kCmLocatePhantom) != 0)
+        return kCrInvalidFlag;
+    std::optional<std::size_t> index;
+    if (deviceId == nullptr || deviceId[0] == '\0')
+        index = m_model.m_vNodes.empty() ? std::nullopt : std::optional<std::size_t>(0);
+    else
+        index = FindNodeAnsi(deviceId);
+    if (!index)
+        return CR_NO_SUCH_DEVNODE;
+    TouchNode(*index);
+    CONFIGRET r;
+    if (ApplyCmFault(m_model.m_vNodes[*index].m_faults.m_optLocate, &r))
+        return r;
+    if (IsNodeGone(*index) && (flags & kCmLocatePhantom) == 0)
+        return CR_NO_SUCH_DEVNODE;
+    *devInst = NodeHandle(*index);
+    return CR_SUCCESS;
+}
+
+CONFIGRET CModelPlatform::Navigate(ENavigate which, DEVINST* target, DEVINST devInst, ULONG flags) {
+    if (target == nullptr)
+        return CR_INVALID_POINTER;
+    if (flags != 0)
+        return kCrInvalidFlag;
+    auto index = NodeIndex(devInst);
+    if (!index)
+        return CR_INVALID_DEVNODE;
+    TouchNode(*index);
+    if (IsNodeGone(*index))
+        return CR_NO_SUCH_DEVNODE;
+    const CDevNode& node = m_model.m_vNodes[*index];
+    const CDevNodeFaults& f = node.m_faults;
+    CONFIGRET r;
+    const std::optional<std::string>* link = nullptr;
+    switch (which) {
+        case ENavigate::Child:
+            if (ApplyCmFault(f.m_optChild, &r))
+                return r;
+            link = &f.m_optChildLink;
+            break;
+        case ENavigate::Sibling:
+            if (ApplyCmFault(f.m_optSibling, &r))
+                return r;
+            link = &f.m_optSiblingLink;
+            break;
+        case ENavigate::Parent:
+            if (ApplyCmFault(f.m_optParent, &r))
+                return r;
+            link = &f.m_optParentLink;
+            break;
+    }
+    if (*link) {
+        auto to = m_model.FindNode(**link);
+        if (!to || IsNodeGone(*to))
+            return CR_NO_SUCH_DEVNODE;
+        *target = NodeHandle(*to);
+        return CR_SUCCESS;
+    }
+    auto firstPresent = [&](const std::vector<std::size_t>& list,
+                            std::size_t from) -> std::optional<std::size_t> {
+        for (std::size_t i = from; i < list.size(); ++i)
+            if (list[i] < m_model.m_vNodes.size() && !IsNodeGone(list[i]))
+                return list[i];
+        return std::nullopt;
+    };
+    std::optional<std::size_t> to;
+    if (which == ENavigate::Child) {
+        to = firstPresent(node.m_vChildren, 0);
+    } else if (which == ENavigate::Parent) {
+        if (node.m_optParent && *node.m_optParent < m_model.m_vNodes.size())
+            to = node.m_optParent;
+    } else if (node.m_optParent && *node.m_optParent < m_model.m_vNodes.size()) {
+        const auto& siblings = m_model.m_vNodes[*node.m_optParent].m_vChildren;
+        auto it = std::find(siblings.begin(), siblings.end(), *index);
+        if (it != siblings.end())
+            to = firstPresent(siblings, static_cast<std::size_t>(it - siblings.begin()) + 1);
+    }
+    if (!to)
+        return CR_NO_SUCH_DEVNODE;
+    *target = NodeHandle(*to);
+    return CR_SUCCESS;
+}
+
+CONFIGRET CModelPlatform::CM_Get_Child(DEVINST* child, DEVINST devInst, ULONG flags) {
+    Count("CM_Get_Child");
+    return Navigate(ENavigate::Child, child, devInst, flags);
+}
+
+CONFIGRET CModelPlatform::CM_Get_Sibling(DEVINST* sibling, DEVINST devInst, ULONG flags) {
+    Count("CM_Get_Sibling");
+    return Navigate(ENavigate::Sibling, sibling, devInst, flags);
+}
+
+CONFIGRET CModelPlatform::CM_Get_Parent(DEVINST* parent, DEVINST devInst, ULONG flags) {
+    Count("CM_Get_Parent");
+    return Navigate(ENavigate::Parent, parent, devInst, flags);
+}
+
+CONFIGRET CModelPlatform::CM_Get_Device_IDA(DEVINST devInst, char* buffer, ULONG length,
+                                            ULONG flags) {
+    Count("CM_Get_Device_IDA");
+    if (buffer == nullptr)
+        return CR_INVALID_POINTER;
+    if (flags != 0)
+        return kCrInvalidFlag;
+    auto index = NodeIndex(devInst);
+    if (!index)
+        return CR_INVALID_DEVNODE;
+    TouchNode(*index);
+    if (IsNodeGone(*index))
+        return CR_NO_SUCH_DEVNODE;
+    CONFIGRET r;
+    if (ApplyCmFault(m_model.m_vNodes[*index].m_faults.m_optDeviceId, &r))
+        return r;
+    const std::string id = ToAnsi(std::string_view(m_model.m_vNodes[*index].m_strInstanceId));
+    if (length > id.size()) {
+        std::memcpy(buffer, id.c_str(), id.size() + 1);
+        return CR_SUCCESS;
+    }
+    // The configuration manager fills what fits. A buffer of exactly the ID's length gets
+    // the ID without its terminator, and the call still reports success.
+    std::memcpy(buffer, id.data(), length);
+    return length == id.size() ? CR_SUCCESS : CR_BUFFER_SMALL;
+}
+
+std::optional<std::string> CModelPlatform::IdList(const char* filter, ULONG flags,
+                                                  CONFIGRET* result, bool sizeQuery) {
+    std::string list;
+    if (flags == 0) {
+        // Every present device.
+        for (std::size_t i = 0; i < m_model.m_vNodes.size(); ++i)
+            if (!IsNodeGone(i))
+                list += ToAnsi(std::string_view(m_model.m_vNodes[i].m_strInstanceId)) + '\0';
+    } else if (flags == CM_GETIDLIST_FILTER_REMOVALRELATIONS) {
+        if (filter == nullptr) {
+            *result = CR_INVALID_POINTER;
+            return std::nullopt;
+        }
+        auto index = FindNodeAnsi(filter);
+        if (!index) {
+            *result = CR_NO_SUCH_DEVNODE;
+            return std::nullopt;
+        }
+        TouchNode(*index);
+        if (IsNodeGone(*index)) {
+            *result = CR_NO_SUCH_DEVNODE;
+            return std::nullopt;
+        }
+        const CDevNodeFaults& f = m_model.m_vNodes[*index].m_faults;
+        if (ApplyCmFault(sizeQuery ? f.m_optRemovalRelationsSize : f.m_optRemovalRelationsList,
+                         result))
+            return std::nullopt;
+        for (const std::string& id : m_model.m_vNodes[*index].m_vRemovalRelations)
+            list += ToAnsi(std::string_view(id)) + '\0';
+    } else {
+        *result = kCrInvalidFlag;
+        return std::nullopt;
+    }
+    list += '\0';
+    *result = CR_SUCCESS;
+    return list;
+}
+
+CONFIGRET CModelPlatform::CM_Get_Device_ID_List_SizeA(ULONG* length, const char* filter,
+                                                      ULONG flags) {
+    Count("CM_Get_Device_ID_List_SizeA");
+    if (length == nullptr)
+        return CR_INVALID_POINTER;
+    CONFIGRET r = CR_FAILURE;
+    auto list = IdList(filter, flags, &r, true);
+    if (list)
+        *length = static_cast<ULONG>(list->size());
+    return r;
+}
+
+CONFIGRET CModelPlatform::CM_Get_Device_ID_ListA(const char* filter, char* buffer, ULONG length,
+                                                 ULONG flags) {
+    Count("CM_Get_Device_ID_ListA");
+    if (buffer == nullptr || length == 0)
+        return CR_INVALID_POINTER;
+    CONFIGRET r = CR_FAILURE;
+    auto list = IdList(filter, flags, &r, false);
+    if (!list)
+        return r;
+    if (list->size() > length)
+        return CR_BUFFER_SMALL;
+    std::memcpy(buffer, list->data(), list->size());
+    return CR_SUCCESS;
+}
+
+CONFIGRET CModelPlatform::CM_Get_DevNode_Status(ULONG* status, ULONG* problemNumber,
+                                                DEVINST devInst, ULONG flags) {
+    Count("CM_Get_DevNode_Status");
+    if (status == nullptr || problemNumber == nullptr)
+        return CR_INVALID_POINTER;
+    if (flags != 0)
+        return kCrInvalidFlag;
+    auto index = NodeIndex(devInst);
+    if (!index)
+        return CR_INVALID_DEVNODE;
+    TouchNode(*index);
+    if (IsNodeGone(*index))
+        return CR_NO_SUCH_DEVNODE;
+    CONFIGRET r;
+    if (ApplyCmFault(m_model.m_vNodes[*index].m_faults.m_optStatus, &r))
+        return r;
+    *status = m_model.m_vNodes[*index].m_ulStatus;
+    *problemNumber = m_model.m_vNodes[*index].m_ulProblem;
+    return CR_SUCCESS;
+}
+
+CONFIGRET CModelPlatform::CM_Get_DevNode_Registry_PropertyA(DEVINST devInst, ULONG property,
+                                                            ULONG* regDataType, void* buffer,
+                                                            ULONG* length, ULONG flags) {
+    Count("CM_Get_DevNode_Registry_PropertyA");
+    if (length == nullptr || (buffer == nullptr && *length != 0))
+        return CR_INVALID_POINTER;
+    if (flags != 0)
+        return kCrInvalidFlag;
+    auto index = NodeIndex(devInst);
+    if (!index)
+        return CR_INVALID_DEVNODE;
+    TouchNode(*index);
+    if (IsNodeGone(*index))
+        return CR_NO_SUCH_DEVNODE;
+    const CDevNode& node = m_model.m_vNodes[*index];
+    const CRegistryProperty* prop = node.FindProperty(property);
+    Bytes value;
+    if (prop != nullptr) {
+        if (prop->m_optRaw) {
+            value = *prop->m_optRaw;
+        } else {
+            for (const std::string& s : prop->m_vValues) {
+                const std::string a = ToAnsi(std::string_view(s));
+                value.insert(value.end(), a.begin(), a.end());
+                value.push_back(0);
+                if (prop->m_ulType != kRegTypeMultiSz)
+                    break;
+            }
+            if (prop->m_ulType == kRegTypeMultiSz || value.empty())
+                value.push_back(0);
+        }
+    }
+    if (const CCmFault* fault = node.FindPropertyFault(property)) {
+        if (fault->m_bNoWrite)
+            return CR_SUCCESS;
+        // A refused read still tells the size it needs, as the real call does.
+        if (fault->m_crResult == CR_BUFFER_SMALL)
+            *length = static_cast<ULONG>(value.size());
+        return fault->m_crResult;
+    }
+    if (prop == nullptr)
+        return CR_NO_SUCH_VALUE;
+    if (buffer == nullptr || *length < value.size()) {
+        *length = static_cast<ULONG>(value.size());
+        return CR_BUFFER_SMALL;
+    }
+    if (!value.empty())
+        std::memcpy(buffer, value.data(), value.size());
+    *length = static_cast<ULONG>(value.size());
+    if (regDataType != nullptr)
+        *regDataType = prop->m_ulType;
+    return CR_SUCCESS;
+}
+
+// --- Volume mount points ----------------------------------------------------------------
+
+BOOL CModelPlatform::GetVolumeNameForVolumeMountPointA(const char* mountPoint, char* volumeName,
+                                                       DWORD length) {
+    Count("GetVolumeNameForVolumeMountPointA");
+    if (mountPoint == nullptr || volumeName == nullptr)
+        return FALSE;
+    const std::string_view mp(mountPoint);
+    const CVolume* found = nullptr;
+    ECallFault fault = ECallFault::None;
+    if (mp.size() == 3 && mp[1] == ':' && mp[2] == '\\') {
+        const char letter =
+            (mp[0] >= 'a' && mp[0] <= 'z') ? static_cast<char>(mp[0] - 'a' + 'A') : mp[0];
+        for (const CVolume& v : m_model.m_vVolumes)
+            if (std::find(v.m_vLetters.begin(), v.m_vLetters.end(), letter) != v.m_vLetters.end()) {
+                found = &v;
+                fault = v.m_faults.m_rootMountPoint;
+                break;
+            }
+    } else if (mp.size() > 1 && mp.back() == '\\') {
+        const std::string_view path = mp.substr(0, mp.size() - 1);
+        for (const CVolume& v : m_model.m_vVolumes)
+            if (v.m_optInterfacePath &&
+                EqualsNoCaseAscii(std::string_view(ToAnsi(std::string_view(*v.m_optInterfacePath))),
+                                  path)) {
+                found = &v;
+                fault = v.m_faults.m_interfaceMountPoint;
+                break;
+            }
+    }
+    if (found == nullptr || fault == ECallFault::Fail)
+        return FALSE;
+    if (fault == ECallFault::NoWrite)
+        return TRUE;
+    const std::string name = ToAnsi(std::string_view(found->m_strName));
+    if (name.size() + 1 > length)
+        return FALSE;  // ERROR_FILENAME_EXCED_RANGE
+    std::memcpy(volumeName, name.c_str(), name.size() + 1);
+    return TRUE;
+}
+
+}  // namespace ks

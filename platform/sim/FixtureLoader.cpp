@@ -1,0 +1,908 @@
+#include "platform/sim/FixtureLoader.h"
+
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string_view>
+#include <utility>
+
+#include <nlohmann/json.hpp>
+
+#include "framework/CodePage.h"
+
+namespace ks {
+
+namespace {
+
+using Json = nlohmann::json;
+
+std::string PointerToken(std::string_view key) {
+    std::string out;
+    for (char c : key) {
+        if (c == '~')
+            out += "~0";
+        else if (c == '/')
+            out += "~1";
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::string Child(const std::string& path, std::string_view key) {
+    return path + "/" + PointerToken(key);
+}
+std::string Child(const std::string& path, std::size_t index) {
+    return path + "/" + std::to_string(index);
+}
+
+struct CNamed {
+    const char* m_pszName;
+    std::uint32_t m_dwValue;
+};
+
+constexpr CNamed kConnectionStatuses[] = {
+    {"NoDeviceConnected", NoDeviceConnected},
+    {"DeviceConnected", DeviceConnected},
+    {"DeviceFailedEnumeration", DeviceFailedEnumeration},
+    {"DeviceGeneralFailure", DeviceGeneralFailure},
+    {"DeviceCausedOvercurrent", DeviceCausedOvercurrent},
+    {"DeviceNotEnoughPower", DeviceNotEnoughPower},
+    {"DeviceNotEnoughBandwidth", DeviceNotEnoughBandwidth},
+    {"DeviceHubNestedTooDeeply", DeviceHubNestedTooDeeply},
+    {"DeviceInLegacyHub", DeviceInLegacyHub},
+};
+
+constexpr CNamed kSpeeds[] = {{"low", kUsbLowSpeed},
+                              {"full", kUsbFullSpeed},
+                              {"high", kUsbHighSpeed},
+                              {"super", kUsbSuperSpeed}};
+
+constexpr CNamed kConfigRets[] = {
+    {"CR_FAILURE", CR_FAILURE},
+    {"CR_INVALID_POINTER", CR_INVALID_POINTER},
+    {"CR_INVALID_DEVNODE", CR_INVALID_DEVNODE},
+    {"CR_NO_SUCH_DEVNODE", CR_NO_SUCH_DEVNODE},
+    {"CR_BUFFER_SMALL", CR_BUFFER_SMALL},
+    {"CR_NO_SUCH_VALUE", CR_NO_SUCH_VALUE},
+};
+
+constexpr CNamed kProperties[] = {
+    {"DEVICEDESC", CM_DRP_DEVICEDESC},
+    {"SERVICE", CM_DRP_SERVICE},
+    {"CLASSGUID", CM_DRP_CLASSGUID},
+    {"DRIVER", CM_DRP_DRIVER},
+    {"FRIENDLYNAME", CM_DRP_FRIENDLYNAME},
+    {"LOCATION_INFORMATION", CM_DRP_LOCATION_INFORMATION},
+    {"UPPERFILTERS", CM_DRP_UPPERFILTERS},
+    {"LOWERFILTERS", CM_DRP_LOWERFILTERS},
+    {"ENUMERATOR_NAME", CM_DRP_ENUMERATOR_NAME},
+};
+
+std::string NameList(const CNamed* names, std::size_t count) {
+    std::string out;
+    for (std::size_t i = 0; i < count; ++i)
+        out += (i ? ", " : "") + std::string(names[i].m_pszName);
+    return out;
+}
+
+std::string Upper(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return out;
+}
+
+// Reads one fixture into a model, value by value, with the JSON pointer of every value at
+// hand for the error message.
+class CReader {
+  public:
+    explicit CReader(std::string source) : m_strSource(std::move(source)) {}
+
+    static CDevNode RootNode() {
+        CDevNode root;
+        root.m_strInstanceId = kRootInstanceId;
+        return root;
+    }
+
+    CMachineModel Read(const Json& root) {
+        CheckKeys(root, "", {"controllers", "deviceTree", "volumes", "faults"});
+        // The tree first: controllers and volumes refer to its nodes.
+        if (const Json* tree = Find(root, "deviceTree"))
+            ReadNode(*tree, "/deviceTree", std::nullopt);
+        else
+            m_model.AddNode(RootNode(), std::nullopt);
+        if (const Json* list = Find(root, "controllers")) {
+            const std::string path = "/controllers";
+            ExpectArray(*list, path);
+            for (std::size_t i = 0; i < list->size(); ++i)
+                ReadController((*list)[i], Child(path, i));
+        }
+        if (const Json* list = Find(root, "volumes")) {
+            const std::string path = "/volumes";
+            ExpectArray(*list, path);
+            for (std::size_t i = 0; i < list->size(); ++i)
+                ReadVolume((*list)[i], Child(path, i));
+        }
+        if (const Json* faults = Find(root, "faults")) {
+            const std::string path = "/faults";
+            CheckKeys(*faults, path, {"hostControllerSetFails", "volumeSetFails"});
+            ReadBool(*faults, path, "hostControllerSetFails",
+                     m_model.m_faults.m_bHostControllerSetFails);
+            ReadBool(*faults, path, "volumeSetFails", m_model.m_faults.m_bVolumeSetFails);
+        }
+        return std::move(m_model);
+    }
+
+  private:
+    [[noreturn]] void Fail(const std::string& path, const std::string& what) const {
+        throw CFixtureError(m_strSource + ": " + (path.empty() ? std::string("/") : path) + ": " +
+                            what);
+    }
+
+    // --- Generic values ---------------------------------------------------------------
+
+    static const Json* Find(const Json& obj, const char* key) {
+        auto it = obj.find(key);
+        return it == obj.end() ? nullptr : &*it;
+    }
+
+    void ExpectObject(const Json& v, const std::string& path) const {
+        if (!v.is_object())
+            Fail(path, "expected an object");
+    }
+    void ExpectArray(const Json& v, const std::string& path) const {
+        if (!v.is_array())
+            Fail(path, "expected an array");
+    }
+
+    void CheckKeys(const Json& obj, const std::string& path,
+                   std::initializer_list<const char*> allowed) const {
+        ExpectObject(obj, path);
+        for (auto it = obj.begin(); it != obj.end(); ++it) {
+            bool known = false;
+            for (const char* k : allowed)
+                known = known || it.key() == k;
+            if (!known) {
+                std::string list;
+                for (const char* k : allowed)
+                    list += (list.empty() ? "" : ", ") + std::string(k);
+                Fail(Child(path, it.key()), "unknown key (expected one of: " + list + ")");
+            }
+        }
+    }
+
+    // An integer 0..max, written as a JSON integer or as a "0x..." hexadecimal string.
+    std::uint64_t Unsigned(const Json& v, const std::string& path, std::uint64_t max) const {
+        const std::string expected = "expected an integer 0.." + std::to_string(max);
+        std::uint64_t value = 0;
+        if (v.is_number_unsigned()) {
+            value = v.get<std::uint64_t>();
+        } else if (v.is_number_integer()) {
+            Fail(path, expected);  // negative
+        } else if (v.is_string()) {
+            const std::string& s = v.get_ref<const std::string&>();
+            if (s.size() < 3 || s.size() > 18 || s[0] != '0' || (s[1] != 'x' && s[1] != 'X'))
+                Fail(path, expected + " (or a \"0x...\" hexadecimal string)");
+            for (std::size_t i = 2; i < s.size(); ++i) {
+                const char c = s[i];
+                int d = -1;
+                if (c >= '0' && c <= '9')
+                    d = c - '0';
+                if (c >= 'a' && c <= 'f')
+                    d = c - 'a' + 10;
+                if (c >= 'A' && c <= 'F')
+                    d = c - 'A' + 10;
+                if (d < 0)
+                    Fail(path, expected + " (or a \"0x...\" hexadecimal string)");
+                value = value * 16 + static_cast<std::uint64_t>(d);
+            }
+        } else {
+            Fail(path, expected);
+        }
+        if (value > max)
+            Fail(path, expected);
+        return value;
+    }
+
+    BYTE U8(const Json& v, const std::string& path) const {
+        return static_cast<BYTE>(Unsigned(v, path, 0xFF));
+    }
+    WORD U16(const Json& v, const std::string& path) const {
+        return static_cast<WORD>(Unsigned(v, path, 0xFFFF));
+    }
+    DWORD U32(const Json& v, const std::string& path) const {
+        return static_cast<DWORD>(Unsigned(v, path, 0xFFFFFFFFu));
+    }
+
+    std::string Text(const Json& v, const std::string& path) const {
+        if (!v.is_string())
+            Fail(path, "expected a string");
+        return v.get<std::string>();
+    }
+    std::string NonEmptyText(const Json& v, const std::string& path) const {
+        std::string s = Text(v, path);
+        if (s.empty())
+            Fail(path, "expected a non-empty string");
+        return s;
+    }
+    bool Bool(const Json& v, const std::string& path) const {
+        if (!v.is_boolean())
+            Fail(path, "expected true or false");
+        return v.get<bool>();
+    }
+    std::vector<BYTE> ByteArray(const Json& v, const std::string& path,
+                                std::size_t maxCount) const {
+        ExpectArray(v, path);
+        if (v.size() > maxCount)
+            Fail(path, "expected at most " + std::to_string(maxCount) + " bytes");
+        std::vector<BYTE> out;
+        for (std::size_t i = 0; i < v.size(); ++i)
+            out.push_back(U8(v[i], Child(path, i)));
+        return out;
+    }
+    std::uint32_t Named(const Json& v, const std::string& path, const CNamed* names,
+                        std::size_t count, bool allowNumber) const {
+        if (v.is_string()) {
+            for (std::size_t i = 0; i < count; ++i)
+                if (v.get_ref<const std::string&>() == names[i].m_pszName)
+                    return names[i].m_dwValue;
+        }
+        const bool number = v.is_number_unsigned() ||
+                            (v.is_string() && v.get_ref<const std::string&>().rfind("0x", 0) == 0);
+        if (!allowNumber || !number)
+            Fail(path, "expected one of: " + NameList(names, count) +
+                           (allowNumber ? ", or an integer" : ""));
+        return static_cast<std::uint32_t>(Unsigned(v, path, 0xFFFFFFFFu));
+    }
+
+    template <typename T>
+    void ReadU8(const Json& obj, const std::string& path, const char* key, T& out) const {
+        if (const Json* v = Find(obj, key))
+            out = U8(*v, Child(path, key));
+    }
+    template <typename T>
+    void ReadU16(const Json& obj, const std::string& path, const char* key, T& out) const {
+        if (const Json* v = Find(obj, key))
+            out = U16(*v, Child(path, key));
+    }
+    template <typename T>
+    void ReadU32(const Json& obj, const std::string& path, const char* key, T& out) const {
+        if (const Json* v = Find(obj, key))
+            out = U32(*v, Child(path, key));
+    }
+    void ReadBool(const Json& obj, const std::string& path, const char* key, bool& out) const {
+        if (const Json* v = Find(obj, key))
+            out = Bool(*v, Child(path, key));
+    }
+    void ReadOptU32(const Json& obj, const std::string& path, const char* key,
+                    std::optional<DWORD>& out) const {
+        if (const Json* v = Find(obj, key))
+            out = U32(*v, Child(path, key));
+    }
+
+    // --- Faults -----------------------------------------------------------------------
+
+    CRequestFault RequestFault(const Json& v, const std::string& path) const {
+        CheckKeys(
+            v, path,
+            {"fail", "failAfter", "noWrite", "bytesReturned", "actualLength", "noTerminator"});
+        CRequestFault f;
+        ReadBool(v, path, "fail", f.m_bFail);
+        ReadOptU32(v, path, "failAfter", f.m_optFailAfter);
+        ReadBool(v, path, "noWrite", f.m_bNoWrite);
+        ReadOptU32(v, path, "bytesReturned", f.m_optBytesReturned);
+        ReadOptU32(v, path, "actualLength", f.m_optActualLength);
+        ReadBool(v, path, "noTerminator", f.m_bNoTerminator);
+        return f;
+    }
+    void ReadRequestFault(const Json& obj, const std::string& path, const char* key,
+                          CRequestFault& out) const {
+        if (const Json* v = Find(obj, key))
+            out = RequestFault(*v, Child(path, key));
+    }
+
+    CCmFault CmFault(const Json& v, const std::string& path) const {
+        CCmFault f;
+        if (v.is_string() && v.get_ref<const std::string&>() == "noWrite") {
+            f.m_bNoWrite = true;
+            return f;
+        }
+        if (v.is_string() && v.get_ref<const std::string&>().rfind("0x", 0) != 0) {
+            for (const CNamed& n : kConfigRets)
+                if (v.get_ref<const std::string&>() == n.m_pszName) {
+                    f.m_crResult = n.m_dwValue;
+                    return f;
+                }
+            Fail(path, "expected \"noWrite\", one of " +
+                           NameList(kConfigRets, std::size(kConfigRets)) + ", or an integer");
+        }
+        f.m_crResult = U32(v, path);
+        return f;
+    }
+    void ReadCmFault(const Json& obj, const std::string& path, const char* key,
+                     std::optional<CCmFault>& out) const {
+        if (const Json* v = Find(obj, key))
+            out = CmFault(*v, Child(path, key));
+    }
+
+    ECallFault CallFault(const Json& v, const std::string& path) const {
+        if (v.is_string() && v.get_ref<const std::string&>() == "fail")
+            return ECallFault::Fail;
+        if (v.is_string() && v.get_ref<const std::string&>() == "noWrite")
+            return ECallFault::NoWrite;
+        Fail(path, "expected \"fail\" or \"noWrite\"");
+    }
+
+    CInterfaceFaults InterfaceFaults(const Json& v, const std::string& path) const {
+        CheckKeys(v, path, {"requiredSizeZero", "detailFails"});
+        CInterfaceFaults f;
+        ReadBool(v, path, "requiredSizeZero", f.m_bRequiredSizeZero);
+        ReadBool(v, path, "detailFails", f.m_bDetailFails);
+        return f;
+    }
+
+    // --- USB topology -----------------------------------------------------------------
+
+    void CheckNodeRef(const std::string& id, const std::string& path) const {
+        if (!m_model.FindNode(id))
+            Fail(path, "no node of /deviceTree has the instance ID \"" + id + "\"");
+    }
+
+    void ReadController(const Json& v, const std::string& path) {
+        CheckKeys(v, path,
+                  {"hcd", "interfacePath", "instanceId", "driverKey", "rootHub", "faults"});
+        CHostController hc;
+        if (const Json* n = Find(v, "hcd")) {
+            const std::string at = Child(path, "hcd");
+            hc.m_optHcdNumber = static_cast<int>(Unsigned(*n, at, 9));
+            auto [it, fresh] = m_mapHcd.emplace(*hc.m_optHcdNumber, at);
+            if (!fresh)
+                Fail(at, "HCD number " + std::to_string(*hc.m_optHcdNumber) +
+                             " is already used at " + it->second);
+        }
+        if (const Json* p = Find(v, "interfacePath")) {
+            const std::string at = Child(path, "interfacePath");
+            hc.m_optInterfacePath = NonEmptyText(*p, at);
+            Unique(m_mapInterfacePaths, *hc.m_optInterfacePath, at, "interface path");
+        }
+        if (!hc.m_optHcdNumber && !hc.m_optInterfacePath)
+            Fail(path, "a controller needs \"hcd\" or \"interfacePath\" (or both)");
+        if (const Json* id = Find(v, "instanceId")) {
+            const std::string at = Child(path, "instanceId");
+            hc.m_optInstanceId = NonEmptyText(*id, at);
+            CheckNodeRef(*hc.m_optInstanceId, at);
+        }
+        if (const Json* key = Find(v, "driverKey"))
+            hc.m_optDriverKey = Utf8ToUtf16(Text(*key, Child(path, "driverKey")));
+        if (const Json* hub = Find(v, "rootHub"))
+            hc.m_optRootHubName = ReadHub(*hub, Child(path, "rootHub"));
+        if (const Json* f = Find(v, "faults")) {
+            const std::string at = Child(path, "faults");
+            CheckKeys(*f, at, {"open", "driverKey", "rootHubName", "interface"});
+            ReadBool(*f, at, "open", hc.m_faults.m_bOpenFails);
+            ReadRequestFault(*f, at, "driverKey", hc.m_faults.m_driverKey);
+            ReadRequestFault(*f, at, "rootHubName", hc.m_faults.m_rootHubName);
+            if (const Json* i = Find(*f, "interface"))
+                hc.m_faults.m_interface = InterfaceFaults(*i, Child(at, "interface"));
+        }
+        m_model.m_vControllers.push_back(std::move(hc));
+    }
+
+    void Unique(std::map<std::string, std::string>& seen, const std::string& name,
+                const std::string& at, const char* what) const {
+        auto [it, fresh] = seen.emplace(Upper(name), at);
+        if (!fresh)
+            Fail(at, std::string(what) + " \"" + name + "\" is already used at " + it->second);
+    }
+
+    // Adds the hub (and everything below it) to the model; returns its name.
+    std::u16string ReadHub(const Json& v, const std::string& path) {
+        CheckKeys(v, path,
+                  {"name", "nodeType", "bDescriptorLength", "bDescriptorType", "bNumberOfPorts",
+                   "wHubCharacteristics", "bPowerOnToPowerGood", "bHubControlCurrent",
+                   "bRemoveAndPowerMask", "hubIsBusPowered", "ports", "faults"});
+        CUsbHub hub;
+        const Json* name = Find(v, "name");
+        if (name == nullptr)
+            Fail(path, "missing \"name\" (the hub's symbolic name)");
+        const std::string utf8Name = NonEmptyText(*name, Child(path, "name"));
+        Unique(m_mapHubNames, utf8Name, Child(path, "name"), "hub name");
+        hub.m_wstrName = Utf8ToUtf16(utf8Name);
+        ReadU32(v, path, "nodeType", hub.m_dwNodeType);
+        ReadU8(v, path, "bDescriptorLength", hub.m_byDescriptorLength);
+        ReadU8(v, path, "bDescriptorType", hub.m_byDescriptorType);
+        const Json* ports = Find(v, "bNumberOfPorts");
+        if (ports == nullptr)
+            Fail(path, "missing \"bNumberOfPorts\"");
+        hub.m_byNumberOfPorts = U8(*ports, Child(path, "bNumberOfPorts"));
+        ReadU16(v, path, "wHubCharacteristics", hub.m_wHubCharacteristics);
+        ReadU8(v, path, "bPowerOnToPowerGood", hub.m_byPowerOnToPowerGood);
+        ReadU8(v, path, "bHubControlCurrent", hub.m_byHubControlCurrent);
+        if (const Json* mask = Find(v, "bRemoveAndPowerMask")) {
+            const auto bytes = ByteArray(*mask, Child(path, "bRemoveAndPowerMask"),
+                                         hub.m_abyRemoveAndPowerMask.size());
+            std::copy(bytes.begin(), bytes.end(), hub.m_abyRemoveAndPowerMask.begin());
+        }
+        ReadBool(v, path, "hubIsBusPowered", hub.m_bHubIsBusPowered);
+        if (const Json* f = Find(v, "faults")) {
+            const std::string at = Child(path, "faults");
+            CheckKeys(*f, at, {"open", "nodeInformation", "connectionInformationEx"});
+            ReadBool(*f, at, "open", hub.m_faults.m_bOpenFails);
+            ReadRequestFault(*f, at, "nodeInformation", hub.m_faults.m_nodeInformation);
+            ReadRequestFault(*f, at, "connectionInformationEx", hub.m_faults.m_connectionInfoEx);
+        }
+        // The hub takes its place before the hubs below it, so the model lists hubs in
+        // walk order; its ports are filled in afterwards.
+        const std::size_t index = m_model.m_vHubs.size();
+        m_model.m_vHubs.push_back(hub);
+        std::vector<CUsbPort> portList;
+        if (const Json* list = Find(v, "ports")) {
+            const std::string at = Child(path, "ports");
+            ExpectArray(*list, at);
+            std::map<DWORD, std::string> seen;
+            for (std::size_t i = 0; i < list->size(); ++i) {
+                CUsbPort port = ReadPort((*list)[i], Child(at, i), hub.m_byNumberOfPorts);
+                auto [it, fresh] = seen.emplace(port.m_dwPort, Child(at, i));
+                if (!fresh)
+                    Fail(Child(Child(at, i), "port"), "port " + std::to_string(port.m_dwPort) +
+                                                          " is already described at " + it->second);
+                portList.push_back(std::move(port));
+            }
+        }
+        m_model.m_vHubs[index].m_vPorts = std::move(portList);
+        return m_model.m_vHubs[index].m_wstrName;
+    }
+
+    CUsbPort ReadPort(const Json& v, const std::string& path, BYTE portCount) {
+        CheckKeys(v, path, {"port", "connectionStatus", "device", "faults"});
+        CUsbPort port;
+        const Json* number = Find(v, "port");
+        if (number == nullptr)
+            Fail(path, "missing \"port\"");
+        const std::string at = Child(path, "port");
+        const std::uint64_t n =
+            (number->is_number_unsigned() || number->is_string()) ? Unsigned(*number, at, 0xFF) : 0;
+        if (n < 1 || n > portCount)
+            Fail(at, portCount == 0 ? std::string("the hub has no ports (bNumberOfPorts is 0)")
+                                    : "expected a port number 1.." + std::to_string(portCount));
+        port.m_dwPort = static_cast<DWORD>(n);
+        if (const Json* d = Find(v, "device")) {
+            port.m_optDevice = ReadDevice(*d, Child(path, "device"));
+            port.m_dwConnectionStatus = DeviceConnected;
+        }
+        if (const Json* s = Find(v, "connectionStatus"))
+            port.m_dwConnectionStatus =
+                Named(*s, Child(path, "connectionStatus"), kConnectionStatuses,
+                      std::size(kConnectionStatuses), true);
+        if (const Json* f = Find(v, "faults")) {
+            const std::string fat = Child(path, "faults");
+            CheckKeys(*f, fat,
+                      {"connectionInformationEx", "connectionInformation", "driverKeyName",
+                       "nodeName", "descriptor", "vanishAfter"});
+            ReadRequestFault(*f, fat, "connectionInformationEx", port.m_faults.m_connectionInfoEx);
+            ReadRequestFault(*f, fat, "connectionInformation", port.m_faults.m_connectionInfo);
+            ReadRequestFault(*f, fat, "driverKeyName", port.m_faults.m_driverKeyName);
+            ReadRequestFault(*f, fat, "nodeName", port.m_faults.m_nodeName);
+            ReadRequestFault(*f, fat, "descriptor", port.m_faults.m_descriptor);
+            ReadOptU32(*f, fat, "vanishAfter", port.m_faults.m_optVanishAfter);
+        }
+        return port;
+    }
+
+    CUsbDevice ReadDevice(const Json& v, const std::string& path) {
+        CheckKeys(v, path,
+                  {"bLength",
+                   "bDescriptorType",
+                   "bcdUSB",
+                   "bDeviceClass",
+                   "bDeviceSubClass",
+                   "bDeviceProtocol",
+                   "bMaxPacketSize0",
+                   "idVendor",
+                   "idProduct",
+                   "bcdDevice",
+                   "iManufacturer",
+                   "iProduct",
+                   "iSerialNumber",
+                   "bNumConfigurations",
+                   "currentConfigurationValue",
+                   "speed",
+                   "deviceIsHub",
+                   "deviceAddress",
+                   "numberOfOpenPipes",
+                   "pipes",
+                   "driverKey",
+                   "hub",
+                   "hubName",
+                   "languages",
+                   "strings"});
+        CUsbDevice d;
+        if (const Json* hub = Find(v, "hub")) {
+            d.m_optHubName = ReadHub(*hub, Child(path, "hub"));
+            d.m_bDeviceIsHub = true;
+            d.m_byDeviceClass = 9;  // the hub class
+            d.m_bySpeed = kUsbHighSpeed;
+        }
+        ReadU8(v, path, "bLength", d.m_byLength);
+        ReadU8(v, path, "bDescriptorType", d.m_byDescriptorType);
+        ReadU16(v, path, "bcdUSB", d.m_wBcdUsb);
+        ReadU8(v, path, "bDeviceClass", d.m_byDeviceClass);
+        ReadU8(v, path, "bDeviceSubClass", d.m_byDeviceSubClass);
+        ReadU8(v, path, "bDeviceProtocol", d.m_byDeviceProtocol);
+        ReadU8(v, path, "bMaxPacketSize0", d.m_byMaxPacketSize0);
+        ReadU16(v, path, "idVendor", d.m_wIdVendor);
+        ReadU16(v, path, "idProduct", d.m_wIdProduct);
+        ReadU16(v, path, "bcdDevice", d.m_wBcdDevice);
+        ReadU8(v, path, "iManufacturer", d.m_byManufacturer);
+        ReadU8(v, path, "iProduct", d.m_byProduct);
+        ReadU8(v, path, "iSerialNumber", d.m_bySerialNumber);
+        ReadU8(v, path, "bNumConfigurations", d.m_byNumConfigurations);
+        ReadU8(v, path, "currentConfigurationValue", d.m_byCurrentConfigurationValue);
+        if (const Json* s = Find(v, "speed"))
+            d.m_bySpeed = static_cast<BYTE>(
+                Named(*s, Child(path, "speed"), kSpeeds, std::size(kSpeeds), false));
+        ReadBool(v, path, "deviceIsHub", d.m_bDeviceIsHub);
+        ReadU16(v, path, "deviceAddress", d.m_wDeviceAddress);
+        if (const Json* pipes = Find(v, "pipes")) {
+            const std::string at = Child(path, "pipes");
+            ExpectArray(*pipes, at);
+            if (pipes->size() > kMaxPipes)
+                Fail(at, "expected at most " + std::to_string(kMaxPipes) + " pipes");
+            for (std::size_t i = 0; i < pipes->size(); ++i) {
+                const std::string pat = Child(at, i);
+                CheckKeys((*pipes)[i], pat, {"endpointDescriptor", "scheduleOffset"});
+                CPipeInfo pipe;
+                if (const Json* e = Find((*pipes)[i], "endpointDescriptor")) {
+                    const std::string eat = Child(pat, "endpointDescriptor");
+                    const auto bytes = ByteArray(*e, eat, 7);
+                    if (bytes.size() != 7)
+                        Fail(eat, "expected 7 bytes");
+                    std::copy(bytes.begin(), bytes.end(), pipe.m_abyEndpointDescriptor.begin());
+                }
+                ReadU32((*pipes)[i], pat, "scheduleOffset", pipe.m_dwScheduleOffset);
+                d.m_vPipes.push_back(pipe);
+            }
+            d.m_dwNumberOfOpenPipes = static_cast<DWORD>(d.m_vPipes.size());
+        }
+        ReadU32(v, path, "numberOfOpenPipes", d.m_dwNumberOfOpenPipes);
+        if (const Json* key = Find(v, "driverKey"))
+            d.m_optDriverKey = Utf8ToUtf16(Text(*key, Child(path, "driverKey")));
+        if (const Json* name = Find(v, "hubName"))
+            d.m_optHubName = Utf8ToUtf16(Text(*name, Child(path, "hubName")));
+        if (const Json* langs = Find(v, "languages")) {
+            const std::string at = Child(path, "languages");
+            ExpectArray(*langs, at);
+            if (langs->size() > 126)
+                Fail(at, "expected at most 126 languages (one descriptor holds no more)");
+            std::vector<WORD> ids;
+            for (std::size_t i = 0; i < langs->size(); ++i)
+                ids.push_back(U16((*langs)[i], Child(at, i)));
+            d.m_optLanguageIds = std::move(ids);
+        }
+        if (const Json* strings = Find(v, "strings"))
+            ReadStrings(*strings, Child(path, "strings"), d);
+        return d;
+    }
+
+    void ReadStrings(const Json& list, const std::string& path, CUsbDevice& d) const {
+        ExpectArray(list, path);
+        const WORD defaultLanguage = (d.m_optLanguageIds && !d.m_optLanguageIds->empty())
+                                         ? d.m_optLanguageIds->front()
+                                         : WORD(0x0409);
+        std::vector<WORD> used;
+        std::map<std::pair<int, int>, std::string> seen;
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            const std::string at = Child(path, i);
+            const Json& v = list[i];
+            CheckKeys(v, at, {"index", "language", "text", "raw", "faults"});
+            CStringDescriptor s;
+            const Json* index = Find(v, "index");
+            if (index == nullptr)
+                Fail(at, "missing \"index\"");
+            s.m_byIndex = U8(*index, Child(at, "index"));
+            s.m_wLanguage = defaultLanguage;
+            ReadU16(v, at, "language", s.m_wLanguage);
+            const Json* text = Find(v, "text");
+            const Json* raw = Find(v, "raw");
+            if (text != nullptr && raw != nullptr)
+                Fail(at, "give \"text\" or \"raw\", not both");
+            if (s.m_byIndex == 0 && raw == nullptr)
+                Fail(at,
+                     "descriptor 0 is the language list: give \"languages\" on the device, or "
+                     "\"raw\" here");
+            if (text != nullptr) {
+                const std::string tat = Child(at, "text");
+                s.m_wstrText = Utf8ToUtf16(Text(*text, tat));
+                if (s.m_wstrText.size() > 126)
+                    Fail(tat, "expected at most 126 UTF-16 code units (bLength is one byte)");
+            }
+            if (raw != nullptr)
+                s.m_optRaw = ByteArray(*raw, Child(at, "raw"), kDescriptorRequestDataSize);
+            if (const Json* f = Find(v, "faults"))
+                s.m_faults = RequestFault(*f, Child(at, "faults"));
+            const int key = s.m_byIndex == 0 ? 0 : s.m_wLanguage;
+            auto [it, fresh] = seen.emplace(std::make_pair(int(s.m_byIndex), key), at);
+            if (!fresh)
+                Fail(at, "string " + std::to_string(s.m_byIndex) +
+                             " in this language is already given at " + it->second);
+            if (s.m_byIndex != 0 &&
+                std::find(used.begin(), used.end(), s.m_wLanguage) == used.end())
+                used.push_back(s.m_wLanguage);
+            d.m_vStrings.push_back(std::move(s));
+        }
+        // Without a language list of its own, a device lists the languages its strings use.
+        if (!d.m_optLanguageIds && !used.empty())
+            d.m_optLanguageIds = used;
+    }
+
+    // --- Device-node tree -------------------------------------------------------------
+
+    void ReadNode(const Json& v, const std::string& path, std::optional<std::size_t> parent) {
+        CheckKeys(v, path,
+                  {"id", "present", "status", "problem", "properties", "removalRelations",
+                   "children", "faults"});
+        CDevNode node;
+        if (const Json* id = Find(v, "id"))
+            node.m_strInstanceId = NonEmptyText(*id, Child(path, "id"));
+        else if (parent)
+            Fail(path, "missing \"id\" (the device instance ID)");
+        else
+            node.m_strInstanceId = kRootInstanceId;
+        Unique(m_mapInstanceIds, node.m_strInstanceId, Child(path, "id"), "instance ID");
+        ReadBool(v, path, "present", node.m_bPresent);
+        ReadU32(v, path, "status", node.m_ulStatus);
+        ReadU32(v, path, "problem", node.m_ulProblem);
+        if (const Json* props = Find(v, "properties")) {
+            const std::string at = Child(path, "properties");
+            ExpectObject(*props, at);
+            for (auto it = props->begin(); it != props->end(); ++it)
+                node.m_vProperties.push_back(
+                    ReadProperty(it.key(), it.value(), Child(at, it.key())));
+        }
+        if (const Json* rel = Find(v, "removalRelations")) {
+            const std::string at = Child(path, "removalRelations");
+            ExpectArray(*rel, at);
+            for (std::size_t i = 0; i < rel->size(); ++i)
+                node.m_vRemovalRelations.push_back(NonEmptyText((*rel)[i], Child(at, i)));
+        }
+        if (const Json* f = Find(v, "faults"))
+            ReadNodeFaults(*f, Child(path, "faults"), node.m_faults);
+        const std::size_t index = m_model.AddNode(std::move(node), parent);
+        if (const Json* children = Find(v, "children")) {
+            const std::string at = Child(path, "children");
+            ExpectArray(*children, at);
+            for (std::size_t i = 0; i < children->size(); ++i)
+                ReadNode((*children)[i], Child(at, i), index);
+        }
+    }
+
+    ULONG PropertyCode(const std::string& name, const std::string& path) const {
+        for (const CNamed& n : kProperties)
+            if (name == n.m_pszName)
+                return n.m_dwValue;
+        if (name.rfind("0x", 0) == 0)
+            return static_cast<ULONG>(Unsigned(Json(name), path, 0xFFFFFFFFu));
+        Fail(path, "unknown property (expected one of: " +
+                       NameList(kProperties, std::size(kProperties)) + ", or a \"0x...\" code)");
+    }
+
+    CRegistryProperty ReadProperty(const std::string& name, const Json& v,
+                                   const std::string& path) const {
+        CRegistryProperty p;
+        p.m_ulCode = PropertyCode(name, path);
+        const bool multi = p.m_ulCode == CM_DRP_UPPERFILTERS || p.m_ulCode == CM_DRP_LOWERFILTERS;
+        if (v.is_string()) {
+            p.m_ulType = kRegTypeSz;
+            p.m_vValues.push_back(v.get<std::string>());
+        } else if (v.is_array()) {
+            p.m_ulType = kRegTypeMultiSz;
+            for (std::size_t i = 0; i < v.size(); ++i)
+                p.m_vValues.push_back(NonEmptyText(v[i], Child(path, i)));
+        } else if (v.is_object()) {
+            CheckKeys(v, path, {"raw", "type"});
+            const Json* raw = Find(v, "raw");
+            if (raw == nullptr)
+                Fail(path, "missing \"raw\"");
+            p.m_optRaw = ByteArray(*raw, Child(path, "raw"), 65536);
+            p.m_ulType = multi ? kRegTypeMultiSz : kRegTypeSz;
+            ReadU32(v, path, "type", p.m_ulType);
+        } else {
+            Fail(path, "expected a string, an array of strings, or {\"raw\": [...]}");
+        }
+        return p;
+    }
+
+    void ReadNodeFaults(const Json& v, const std::string& path, CDevNodeFaults& f) const {
+        CheckKeys(v, path,
+                  {"locate", "child", "sibling", "parent", "deviceId", "status",
+                   "removalRelationsSize", "removalRelationsList", "properties", "childLink",
+                   "siblingLink", "parentLink", "vanishAfter"});
+        ReadCmFault(v, path, "locate", f.m_optLocate);
+        ReadCmFault(v, path, "child", f.m_optChild);
+        ReadCmFault(v, path, "sibling", f.m_optSibling);
+        ReadCmFault(v, path, "parent", f.m_optParent);
+        ReadCmFault(v, path, "deviceId", f.m_optDeviceId);
+        ReadCmFault(v, path, "status", f.m_optStatus);
+        ReadCmFault(v, path, "removalRelationsSize", f.m_optRemovalRelationsSize);
+        ReadCmFault(v, path, "removalRelationsList", f.m_optRemovalRelationsList);
+        if (const Json* props = Find(v, "properties")) {
+            const std::string at = Child(path, "properties");
+            ExpectObject(*props, at);
+            for (auto it = props->begin(); it != props->end(); ++it) {
+                const std::string pat = Child(at, it.key());
+                f.m_vProperties.push_back({PropertyCode(it.key(), pat), CmFault(it.value(), pat)});
+            }
+        }
+        auto link = [&](const char* key, std::optional<std::string>& out) {
+            if (const Json* l = Find(v, key))
+                out = l->is_null() ? std::string() : NonEmptyText(*l, Child(path, key));
+        };
+        link("childLink", f.m_optChildLink);
+        link("siblingLink", f.m_optSiblingLink);
+        link("parentLink", f.m_optParentLink);
+        ReadOptU32(v, path, "vanishAfter", f.m_optVanishAfter);
+    }
+
+    // --- Volumes ----------------------------------------------------------------------
+
+    void ReadVolume(const Json& v, const std::string& path) {
+        CheckKeys(v, path, {"name", "letters", "interfacePath", "instanceId", "faults"});
+        CVolume vol;
+        const Json* name = Find(v, "name");
+        if (name == nullptr)
+            Fail(path, "missing \"name\" (the volume name, \\\\?\\Volume{...}\\)");
+        vol.m_strName = NonEmptyText(*name, Child(path, "name"));
+        if (const Json* letters = Find(v, "letters")) {
+            const std::string at = Child(path, "letters");
+            ExpectArray(*letters, at);
+            for (std::size_t i = 0; i < letters->size(); ++i) {
+                const std::string lat = Child(at, i);
+                const std::string s = Text((*letters)[i], lat);
+                const std::string u = Upper(s);
+                if (u.size() != 1 || u[0] < 'A' || u[0] > 'Z')
+                    Fail(lat, "expected a drive letter \"A\"..\"Z\"");
+                auto [it, fresh] = m_mapLetters.emplace(u[0], lat);
+                if (!fresh)
+                    Fail(lat, "drive letter " + u + " is already used at " + it->second);
+                vol.m_vLetters.push_back(u[0]);
+            }
+        }
+        if (const Json* p = Find(v, "interfacePath")) {
+            const std::string at = Child(path, "interfacePath");
+            vol.m_optInterfacePath = NonEmptyText(*p, at);
+            Unique(m_mapInterfacePaths, *vol.m_optInterfacePath, at, "interface path");
+        }
+        if (const Json* id = Find(v, "instanceId")) {
+            const std::string at = Child(path, "instanceId");
+            vol.m_optInstanceId = NonEmptyText(*id, at);
+            CheckNodeRef(*vol.m_optInstanceId, at);
+        }
+        if (const Json* f = Find(v, "faults")) {
+            const std::string at = Child(path, "faults");
+            CheckKeys(*f, at, {"rootMountPoint", "interfaceMountPoint", "interface"});
+            if (const Json* c = Find(*f, "rootMountPoint"))
+                vol.m_faults.m_rootMountPoint = CallFault(*c, Child(at, "rootMountPoint"));
+            if (const Json* c = Find(*f, "interfaceMountPoint"))
+                vol.m_faults.m_interfaceMountPoint =
+                    CallFault(*c, Child(at, "interfaceMountPoint"));
+            if (const Json* i = Find(*f, "interface"))
+                vol.m_faults.m_interface = InterfaceFaults(*i, Child(at, "interface"));
+        }
+        m_model.m_vVolumes.push_back(std::move(vol));
+    }
+
+    std::string m_strSource;
+    CMachineModel m_model;
+    std::map<int, std::string> m_mapHcd;
+    std::map<std::string, std::string> m_mapInterfacePaths;
+    std::map<std::string, std::string> m_mapHubNames;
+    std::map<std::string, std::string> m_mapInstanceIds;
+    std::map<char, std::string> m_mapLetters;
+};
+
+// Rejects a key given twice in one object (the JSON library would silently keep the last),
+// naming where it stands.
+class CDuplicateKeyCheck {
+  public:
+    explicit CDuplicateKeyCheck(const std::string& source) : m_strSource(source) {}
+
+    bool operator()(int, Json::parse_event_t event, Json& parsed) {
+        switch (event) {
+            case Json::parse_event_t::object_start:
+                m_vFrames.push_back({false, 0, {}, {}});
+                break;
+            case Json::parse_event_t::array_start:
+                m_vFrames.push_back({true, 0, {}, {}});
+                break;
+            case Json::parse_event_t::key: {
+                const std::string key = parsed.get<std::string>();
+                if (!m_vFrames.empty() && !m_vFrames.back().m_setKeys.insert(key).second)
+                    throw CFixtureError(m_strSource + ": " + Path() + "/" + PointerToken(key) +
+                                        ": the key is given twice in one object");
+                if (!m_vFrames.empty())
+                    m_vFrames.back().m_strKey = key;
+                break;
+            }
+            case Json::parse_event_t::object_end:
+            case Json::parse_event_t::array_end:
+                if (!m_vFrames.empty())
+                    m_vFrames.pop_back();
+                Completed();
+                break;
+            case Json::parse_event_t::value:
+                Completed();
+                break;
+        }
+        return true;
+    }
+
+  private:
+    struct CFrame {
+        bool m_bArray;
+        std::size_t m_index;
+        std::set<std::string> m_setKeys;
+        std::string m_strKey;
+    };
+    void Completed() {
+        if (!m_vFrames.empty() && m_vFrames.back().m_bArray)
+            ++m_vFrames.back().m_index;
+    }
+    std::string Path() const {
+        std::string out;
+        for (std::size_t i = 0; i + 1 < m_vFrames.size(); ++i)
+            out += "/" + (m_vFrames[i].m_bArray ? std::to_string(m_vFrames[i].m_index)
+                                                : PointerToken(m_vFrames[i].m_strKey));
+        return out;
+    }
+    std::string m_strSource;
+    std::vector<CFrame> m_vFrames;
+};
+
+}  // namespace
+
+CMachineModel LoadMachineText(const std::string& json, const std::string& sourceName) {
+    Json root;
+    try {
+        // Comments (// and /* */) are allowed: fixtures are written by hand.
+        root = Json::parse(json, CDuplicateKeyCheck(sourceName), true, true);
+    } catch (const Json::parse_error& e) {
+        // Line and column of the byte where the parser stopped.
+        const std::size_t at = e.byte == 0 ? 0 : std::min<std::size_t>(e.byte - 1, json.size());
+        std::size_t line = 1, column = 1;
+        for (std::size_t i = 0; i < at; ++i) {
+            if (json[i] == '\n') {
+                ++line;
+                column = 1;
+            } else {
+                ++column;
+            }
+        }
+        std::string detail = e.what();
+        const std::size_t colon = detail.find(": ", detail.find("parse error"));
+        if (colon != std::string::npos)
+            detail = detail.substr(colon + 2);
+        throw CFixtureError(sourceName + ": line " + std::to_string(line) + ", column " +
+                            std::to_string(column) + ": " + detail);
+    }
+    if (!root.is_object())
+        throw CFixtureError(sourceName + ": /: expected an object");
+    return CReader(sourceName).Read(root);
+}
+
+CMachineModel LoadMachineFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw CFixtureError(path + ": cannot open the file");
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (in.bad())
+        throw CFixtureError(path + ": cannot read the file");
+    return LoadMachineText(text.str(), path);
+}
+
+}  // namespace ks

@@ -1,0 +1,32 @@
+// Loads a CMachineModel from a JSON fixture (the format is described in tests/data/README.md).
+//
+// The loader is strict: an unknown key, a value of the wrong type, a number out of range, a
+// port number beyond the hub's port count, a letter that is no drive letter, or a name that
+// is used twice is an error. Errors throw CFixtureError, whose message names the source and
+// the place: "line L, column C" for JSON syntax errors, the JSON pointer of the offending
+// value for everything else, e.g.
+//   machine.json: /controllers/0/rootHub/ports/3/device/idVendor: expected an integer 0..65535
+//
+// Stateless; any thread may call these.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+#include "platform/model/MachineModel.h"
+
+namespace ks {
+
+class CFixtureError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// Reads and loads the file; a file that cannot be read is a CFixtureError naming it. The
+// source name in messages is the path as given.
+CMachineModel LoadMachineFile(const std::string& path);
+
+// Loads fixture text; `sourceName` stands for it in messages.
+CMachineModel LoadMachineText(const std::string& json, const std::string& sourceName);
+
+}  // namespace ks
