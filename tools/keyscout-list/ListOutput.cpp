@@ -1,0 +1,86 @@
+#include "tools/keyscout-list/ListOutput.h"
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+#include "framework/CodePage.h"
+
+namespace ks {
+
+namespace {
+
+void Hex(std::string& out, unsigned char b) {
+    char buf[5];
+    std::snprintf(buf, sizeof buf, "\\x%02X", b);
+    out += buf;
+}
+
+void AppendTree(std::string& out, const CDetailNode& node, int depth, UINT codePage) {
+    for (const CDetailNode& child : node.m_children) {
+        out.append(static_cast<std::size_t>(4 + 2 * depth), ' ');
+        out += EscapeForTerminal(child.m_strText, codePage);
+        out += '\n';
+        AppendTree(out, child, depth + 1, codePage);
+    }
+}
+
+nlohmann::json TreeJson(const CDetailNode& node) {
+    nlohmann::json children = nlohmann::json::array();
+    for (const CDetailNode& child : node.m_children) children.push_back(TreeJson(child));
+    return {{"text", AnsiToUtf8(node.m_strText.View())}, {"children", std::move(children)}};
+}
+
+}  // namespace
+
+std::string EscapeForTerminal(const CString& text, UINT codePage) {
+    std::string_view s = text.View();
+    std::string out;
+    std::size_t i = 0;
+    while (i < s.size()) {
+        const auto b = static_cast<unsigned char>(s[i]);
+        std::size_t n = MbCharLength(s, i, codePage);
+        if (b < 0x20 || b == 0x7F) {
+            Hex(out, b);
+        } else if (b == '\\') {
+            out += "\\\\";
+        } else if (b >= 0x80 && n == 1 && codePage == kCodePageUtf8) {
+            Hex(out, b);  // not part of a well-formed sequence
+        } else {
+            out.append(s.substr(i, n));
+        }
+        i += n;
+    }
+    return out;
+}
+
+std::string FormatRecordsText(const CDeviceRecordList& records, UINT codePage) {
+    std::string out;
+    for (POSITION pos = records.GetHeadPosition(); pos != nullptr;) {
+        const CDeviceRecord& r = records.GetNext(pos);
+        if (!out.empty()) out += '\n';
+        out += EscapeForTerminal(r.m_details.m_strText, codePage);
+        out += '\n';
+        char ids[64];
+        std::snprintf(ids, sizeof ids, "  Vendor ID:  0x%04X\n  Product ID: 0x%04X\n", r.m_wVendorId, r.m_wProductId);
+        out += ids;
+        out += "  Serial:     " + EscapeForTerminal(r.m_strSerial, codePage) + "\n";
+        out += "  Details:\n";
+        AppendTree(out, r.m_details, 0, codePage);
+    }
+    return out;
+}
+
+std::string FormatRecordsJson(const CDeviceRecordList& records) {
+    nlohmann::json devices = nlohmann::json::array();
+    for (POSITION pos = records.GetHeadPosition(); pos != nullptr;) {
+        const CDeviceRecord& r = records.GetNext(pos);
+        devices.push_back({{"vendorId", r.m_wVendorId},
+                           {"productId", r.m_wProductId},
+                           {"serial", AnsiToUtf8(r.m_strSerial.View())},
+                           {"details", TreeJson(r.m_details)}});
+    }
+    nlohmann::json doc = {{"devices", std::move(devices)}};
+    return doc.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+}
+
+}  // namespace ks
