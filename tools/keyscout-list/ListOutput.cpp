@@ -24,8 +24,8 @@ void AppendTree(std::string& out, const CDetailNode& node, int depth, UINT codeP
     }
 }
 
-nlohmann::json TreeJson(const CDetailNode& node) {
-    nlohmann::json children = nlohmann::json::array();
+nlohmann::ordered_json TreeJson(const CDetailNode& node) {
+    nlohmann::ordered_json children = nlohmann::ordered_json::array();
     for (const CDetailNode& child : node.m_children) children.push_back(TreeJson(child));
     return {{"text", AnsiToUtf8(node.m_strText.View())}, {"children", std::move(children)}};
 }
@@ -71,7 +71,7 @@ std::string FormatRecordsText(const CDeviceRecordList& records, UINT codePage) {
 }
 
 std::string FormatRecordsJson(const CDeviceRecordList& records) {
-    nlohmann::json devices = nlohmann::json::array();
+    nlohmann::ordered_json devices = nlohmann::ordered_json::array();
     for (POSITION pos = records.GetHeadPosition(); pos != nullptr;) {
         const CDeviceRecord& r = records.GetNext(pos);
         devices.push_back({{"vendorId", r.m_wVendorId},
@@ -79,8 +79,8 @@ std::string FormatRecordsJson(const CDeviceRecordList& records) {
                            {"serial", AnsiToUtf8(r.m_strSerial.View())},
                            {"details", TreeJson(r.m_details)}});
     }
-    nlohmann::json doc = {{"devices", std::move(devices)}};
-    return doc.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+    nlohmann::ordered_json doc = {{"devices", std::move(devices)}};
+    return doc.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 
 }  // namespace ks
