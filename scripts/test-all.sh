@@ -26,4 +26,23 @@ for preset in linux linux-asan win32; do
   ctest --preset "$preset" -j "$jobs" || status=1
 done
 if [ -n "${WINEPREFIX:-}" ]; then wineserver -k >/dev/null 2>&1 || true; fi
+
+# A short run of every fuzzer, seeded with the fixtures: a crash, a hang or a broken
+# invariant fails the run.
+echo "=== fuzz: build and smoke run"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "$jobs"
+fuzz_pass=0 fuzz_fail=0
+for f in FuzzReplies FuzzDevNodeText FuzzFixture; do
+  corpus=$(mktemp -d)
+  [ "$f" = FuzzFixture ] && cp tests/data/*.json "$corpus/"
+  if build/fuzz/fuzz/$f -max_total_time="${KS_FUZZ_SECONDS:-15}" -timeout=10 -rss_limit_mb=2048 \
+       "$corpus" > "build/fuzz/$f.log" 2>&1; then
+    fuzz_pass=$((fuzz_pass + 1)); echo "ok: $f ($(grep -o 'Done [0-9]* runs' "build/fuzz/$f.log"))"
+  else
+    fuzz_fail=$((fuzz_fail + 1)); echo "FAILED: $f"; tail -n 30 "build/fuzz/$f.log"; status=1
+  fi
+  rm -rf "$corpus"
+done
+echo "fuzz: $fuzz_pass passed, $fuzz_fail failed"
 exit $status
