@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "devmgr/DevNodeQueries.h"
+#include "devmgr/DeviceInterfaces.h"
 #include "platform/Platform.h"
 
 namespace ks {
@@ -64,21 +65,10 @@ void CVolumeTableBuilder::CollectVolumeInterfaces() {
     std::vector<unsigned char> detail;
     for (DWORD index = 0; p.SetupDiEnumDeviceInterfaces(set, nullptr, &GUID_DEVINTERFACE_VOLUME, index, &data);
          ++index) {
-        DWORD required = 0;
-        p.SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &required, nullptr);
-        // Room for the size field and a NUL at least; a device path is far below 64 KiB.
-        if (required <= kDevicePathOffset || required > 0x10000) continue;
-        detail.assign(required, 0);
-        auto* d = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(detail.data());
-        d->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
         SP_DEVINFO_DATA devInfo{};
         devInfo.cbSize = sizeof(devInfo);
-        if (p.SetupDiGetDeviceInterfaceDetailA(set, &data, d, required, &required, &devInfo) != 1) continue;
-        const char* path = reinterpret_cast<const char*>(detail.data() + kDevicePathOffset);
-        std::size_t room = detail.size() - kDevicePathOffset;
-        std::size_t len = 0;
-        while (len < room && path[len] != '\0') ++len;
-        CString interfacePath(path, static_cast<int>(len));
+        CString interfacePath;
+        if (GetInterfaceDevicePath(set, data, detail, &devInfo, interfacePath) != 1) continue;
         interfacePath += "\\";
         CString volumeName;
         VolumeNameOf(interfacePath, volumeName);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "devmgr/DevNodeQueries.h"
+#include "devmgr/DeviceInterfaces.h"
 #include "platform/Platform.h"
 #include "usb/UsbReplies.h"
 
@@ -35,24 +36,9 @@ void CUsbBusWalker::EnumerateHostControllerInterfaces() {
     std::vector<unsigned char> detail;
     for (DWORD index = 0;
          p.SetupDiEnumDeviceInterfaces(set, nullptr, &GUID_DEVINTERFACE_USB_HOST_CONTROLLER, index, &data); ++index) {
-        DWORD required = 0;
-        p.SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &required, nullptr);
-        // A path needs at least its size field and a NUL; a device path is far below 64 KiB.
-        if (required == 0) continue;
-        if (required <= kDevicePathOffset || required > 0x10000) continue;
-        if (detail.size() < required) detail.resize(required);
-        std::fill(detail.begin(), detail.end(), 0);
-        auto* d = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(detail.data());
-        d->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-        if (p.SetupDiGetDeviceInterfaceDetailA(set, &data, d, required, &required, nullptr)) {
-            // The path ends at its NUL or at the end of the buffer, whichever comes first.
-            const char* path = reinterpret_cast<const char*>(detail.data() + kDevicePathOffset);
-            std::size_t room = detail.size() - kDevicePathOffset;
-            std::size_t len = 0;
-            while (len < room && path[len] != '\0') ++len;
-            CString devicePath(path, static_cast<int>(len));
-            CheckHostController(devicePath);
-        }
+        // An interface whose required detail size is 0 is passed over without a second call.
+        CString devicePath;
+        if (GetInterfaceDevicePath(set, data, detail, nullptr, devicePath)) CheckHostController(devicePath);
     }
     p.SetupDiDestroyDeviceInfoList(set);
 }
