@@ -43,6 +43,9 @@ int CUsbDeviceScanner::FillEntryFromPort(CUsbIoHandle& hub, int& port, const BYT
 void CUsbDeviceScanner::BuildDevNodeTree(DEVINST& devInst, CUsbDeviceEntry& entry) {
     CDevNodeTree::Node* root = entry.m_devNodeTree.SetRoot(CDevNodeInfo());
     m_nodePath.clear();
+    m_siblingRun.clear();
+    m_runStart = 0;
+    m_depth = 0;
     m_nodesThisDevice = 1;
     int walkSiblings = 0;
     AddDevNodeSubtree(devInst, walkSiblings, entry.m_devNodeTree, root);
@@ -50,8 +53,16 @@ void CUsbDeviceScanner::BuildDevNodeTree(DEVINST& devInst, CUsbDeviceEntry& entr
 
 bool CUsbDeviceScanner::MayEnter(DEVINST candidate) const {
     if (candidate == 0) return false;
-    if (m_nodePath.size() >= kMaxNodePath || m_nodesThisDevice >= kMaxNodesPerDevice) return false;
+    // Every call in progress holds a stack frame, whether it stands for an ancestor or for
+    // an earlier sibling, so the bound is on the calls.
+    if (m_depth >= kMaxNodePath || m_nodesThisDevice >= kMaxNodesPerDevice) return false;
     return std::find(m_nodePath.begin(), m_nodePath.end(), candidate) == m_nodePath.end();
+}
+
+bool CUsbDeviceScanner::MayEnterSibling(DEVINST candidate) const {
+    if (!MayEnter(candidate)) return false;
+    auto run = m_siblingRun.begin() + static_cast<std::ptrdiff_t>(m_runStart);
+    return std::find(run, m_siblingRun.end(), candidate) == m_siblingRun.end();
 }
 
 void CUsbDeviceScanner::AddDevNodeSubtree(DEVINST& devInst, int& walkSiblings, CDevNodeTree& tree,
@@ -60,14 +71,19 @@ void CUsbDeviceScanner::AddDevNodeSubtree(DEVINST& devInst, int& walkSiblings, C
     if (devInst == 0) return;  // no node: a lone root with blank info
     IPlatform& p = Platform();
     m_nodePath.push_back(devInst);
+    ++m_depth;
 
-    // Children: the first child; every further child follows as its sibling.
+    // Children: the first child; every further child follows as its sibling, in a run of
+    // siblings of its own.
     DEVINST child = 0;
     if (p.CM_Get_Child(&child, devInst, 0) == CR_SUCCESS && MayEnter(child)) {
         ++m_nodesThisDevice;
         CDevNodeTree::Node* added = tree.AppendChild(node, CDevNodeInfo());
+        const std::size_t outerRun = m_runStart;
+        m_runStart = m_siblingRun.size();
         int siblings = 1;
         AddDevNodeSubtree(child, siblings, tree, added);
+        m_runStart = outerRun;
     }
 
     // Devices removed together with this one, each with its own subtree but not its siblings.
@@ -91,17 +107,22 @@ void CUsbDeviceScanner::AddDevNodeSubtree(DEVINST& devInst, int& walkSiblings, C
         }
     }
 
-    // The next sibling, for a node entered as a child.
-    DEVINST sibling = 0;
-    if (walkSiblings == 1 && p.CM_Get_Sibling(&sibling, devInst, 0) == CR_SUCCESS && MayEnter(sibling)) {
-        ++m_nodesThisDevice;
-        CDevNodeTree::Node* added = tree.AppendSibling(node, CDevNodeInfo());
-        if (added != nullptr) {
-            int siblings = 1;
-            AddDevNodeSubtree(sibling, siblings, tree, added);
-        }
-    }
+    // The next sibling, for a node entered as a child. This node is no ancestor of it.
     m_nodePath.pop_back();
+    DEVINST sibling = 0;
+    if (walkSiblings == 1) {
+        m_siblingRun.push_back(devInst);
+        if (p.CM_Get_Sibling(&sibling, devInst, 0) == CR_SUCCESS && MayEnterSibling(sibling)) {
+            ++m_nodesThisDevice;
+            CDevNodeTree::Node* added = tree.AppendSibling(node, CDevNodeInfo());
+            if (added != nullptr) {
+                int siblings = 1;
+                AddDevNodeSubtree(sibling, siblings, tree, added);
+            }
+        }
+        m_siblingRun.pop_back();
+    }
+    --m_depth;
 }
 
 void CUsbDeviceScanner::ReadDevNodeInfo(DEVINST& devInst, CDevNodeInfo& info) {

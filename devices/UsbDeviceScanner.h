@@ -53,11 +53,21 @@ protected:
     int FillEntryFromPort(CUsbIoHandle& hub, int& port, const BYTE* connection, CUsbDeviceEntry& entry);
 
 private:
-    // Whether `candidate` may be entered below the node being built: not when it is on the
-    // current path already (links that lead back), nor past the bounds.
+    // Whether `candidate` may be entered as a child or removal relation of the node being
+    // built: not when it is that node or one of its ancestors (links that lead back), nor
+    // past the bounds.
     bool MayEnter(DEVINST candidate) const;
+    // Whether `candidate` may be entered as the next sibling: not when it is an ancestor,
+    // nor one of the siblings already entered in this run of siblings.
+    bool MayEnterSibling(DEVINST candidate) const;
 
-    std::vector<DEVINST> m_nodePath;  // the nodes whose subtrees are being built
+    // The nodes from the device's own node down to the one being built. Siblings entered
+    // one after another are not each other's ancestors: a node leaves this path before its
+    // next sibling is entered, and waits in m_siblingRun meanwhile.
+    std::vector<DEVINST> m_nodePath;
+    std::vector<DEVINST> m_siblingRun;  // siblings entered so far, run after run
+    std::size_t m_runStart = 0;  // where the innermost run of siblings starts in m_siblingRun
+    std::size_t m_depth = 0;  // AddDevNodeSubtree calls in progress
     int m_nodesThisDevice = 0;
 };
 
