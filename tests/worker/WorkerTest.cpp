@@ -154,9 +154,11 @@ TEST_F(WorkerTest, WindowsGetTheirFirstMessageAndDeadOnesNothing) {
     EXPECT_EQ(Notifications(), 1);
     EXPECT_EQ(m_window.m_received[WM_APP + 7], 0);
 
-    // The next request drops it from the registrations.
+    // The next request drops it from the registrations. Posted straight to the worker, it
+    // starts a handler run of its own even if the worker has not yet left the last one
+    // (a RequestScan then would only be folded into a pass without pruning).
     m_platform.Open();
-    m_worker->RequestScan();
+    m_worker->PostThreadMessage(WM_KEYSCOUT_SCAN, 0, 0);
     ASSERT_EQ(WaitForSingleObject(m_worker->m_scanDoneEvent.m_hObject, INFINITE), WAIT_OBJECT_0);
     auto windows = CKeyScoutThreadProbe::Windows(*m_worker);
     EXPECT_EQ(windows.count(goneHandle), 0u);
