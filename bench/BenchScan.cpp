@@ -41,5 +41,7 @@ void ScanMachine(benchmark::State& state, const char* fixture) {
 }  // namespace
 
 BENCHMARK_CAPTURE(ScanMachine, example_small, "example-small.json")->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(ScanMachine, realistic_20_devices, "machine-realistic.json")->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(ScanMachine, windows_desktop, "scan-windows-desktop.json")->Unit(benchmark::kMicrosecond);
 
 BENCHMARK_MAIN();

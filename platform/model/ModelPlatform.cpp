@@ -881,18 +881,29 @@ CONFIGRET CModelPlatform::CM_Locate_DevNodeA(DEVINST* devInst, const char* devic
     return CR_SUCCESS;
 }
 
+// A node handle that names a present node: its index, with the request counted against the
+// node (a node can be set to vanish after so many). CR_INVALID_DEVNODE for an unknown
+// handle, CR_NO_SUCH_DEVNODE for a node that is gone.
+CONFIGRET CModelPlatform::LiveNode(DEVINST devInst, std::size_t* index) {
+    auto found = NodeIndex(devInst);
+    if (!found)
+        return CR_INVALID_DEVNODE;
+    TouchNode(*found);
+    if (IsNodeGone(*found))
+        return CR_NO_SUCH_DEVNODE;
+    *index = *found;
+    return CR_SUCCESS;
+}
+
 CONFIGRET CModelPlatform::Navigate(ENavigate which, DEVINST* target, DEVINST devInst, ULONG flags) {
     if (target == nullptr)
         return CR_INVALID_POINTER;
     if (flags != 0)
         return kCrInvalidFlag;
-    auto index = NodeIndex(devInst);
-    if (!index)
-        return CR_INVALID_DEVNODE;
-    TouchNode(*index);
-    if (IsNodeGone(*index))
-        return CR_NO_SUCH_DEVNODE;
-    const CDevNode& node = m_model.m_vNodes[*index];
+    std::size_t nodeIndex = 0;
+    if (CONFIGRET live = LiveNode(devInst, &nodeIndex); live != CR_SUCCESS)
+        return live;
+    const CDevNode& node = m_model.m_vNodes[nodeIndex];
     const CDevNodeFaults& f = node.m_faults;
     CONFIGRET r;
     const std::optional<std::string>* link = nullptr;
@@ -935,7 +946,7 @@ CONFIGRET CModelPlatform::Navigate(ENavigate which, DEVINST* target, DEVINST dev
             to = node.m_optParent;
     } else if (node.m_optParent && *node.m_optParent < m_model.m_vNodes.size()) {
         const auto& siblings = m_model.m_vNodes[*node.m_optParent].m_vChildren;
-        auto it = std::find(siblings.begin(), siblings.end(), *index);
+        auto it = std::find(siblings.begin(), siblings.end(), nodeIndex);
         if (it != siblings.end())
             to = firstPresent(siblings, static_cast<std::size_t>(it - siblings.begin()) + 1);
     }
@@ -967,16 +978,13 @@ CONFIGRET CModelPlatform::CM_Get_Device_IDA(DEVINST devInst, char* buffer, ULONG
         return CR_INVALID_POINTER;
     if (flags != 0)
         return kCrInvalidFlag;
-    auto index = NodeIndex(devInst);
-    if (!index)
-        return CR_INVALID_DEVNODE;
-    TouchNode(*index);
-    if (IsNodeGone(*index))
-        return CR_NO_SUCH_DEVNODE;
+    std::size_t nodeIndex = 0;
+    if (CONFIGRET live = LiveNode(devInst, &nodeIndex); live != CR_SUCCESS)
+        return live;
     CONFIGRET r;
-    if (ApplyCmFault(m_model.m_vNodes[*index].m_faults.m_optDeviceId, &r))
+    if (ApplyCmFault(m_model.m_vNodes[nodeIndex].m_faults.m_optDeviceId, &r))
         return r;
-    const std::string id = ToAnsi(std::string_view(m_model.m_vNodes[*index].m_strInstanceId));
+    const std::string id = ToAnsi(std::string_view(m_model.m_vNodes[nodeIndex].m_strInstanceId));
     if (length > id.size()) {
         std::memcpy(buffer, id.c_str(), id.size() + 1);
         return CR_SUCCESS;
@@ -1059,17 +1067,14 @@ CONFIGRET CModelPlatform::CM_Get_DevNode_Status(ULONG* status, ULONG* problemNum
         return CR_INVALID_POINTER;
     if (flags != 0)
         return kCrInvalidFlag;
-    auto index = NodeIndex(devInst);
-    if (!index)
-        return CR_INVALID_DEVNODE;
-    TouchNode(*index);
-    if (IsNodeGone(*index))
-        return CR_NO_SUCH_DEVNODE;
+    std::size_t nodeIndex = 0;
+    if (CONFIGRET live = LiveNode(devInst, &nodeIndex); live != CR_SUCCESS)
+        return live;
     CONFIGRET r;
-    if (ApplyCmFault(m_model.m_vNodes[*index].m_faults.m_optStatus, &r))
+    if (ApplyCmFault(m_model.m_vNodes[nodeIndex].m_faults.m_optStatus, &r))
         return r;
-    *status = m_model.m_vNodes[*index].m_ulStatus;
-    *problemNumber = m_model.m_vNodes[*index].m_ulProblem;
+    *status = m_model.m_vNodes[nodeIndex].m_ulStatus;
+    *problemNumber = m_model.m_vNodes[nodeIndex].m_ulProblem;
     return CR_SUCCESS;
 }
 
@@ -1081,13 +1086,10 @@ CONFIGRET CModelPlatform::CM_Get_DevNode_Registry_PropertyA(DEVINST devInst, ULO
         return CR_INVALID_POINTER;
     if (flags != 0)
         return kCrInvalidFlag;
-    auto index = NodeIndex(devInst);
-    if (!index)
-        return CR_INVALID_DEVNODE;
-    TouchNode(*index);
-    if (IsNodeGone(*index))
-        return CR_NO_SUCH_DEVNODE;
-    const CDevNode& node = m_model.m_vNodes[*index];
+    std::size_t nodeIndex = 0;
+    if (CONFIGRET live = LiveNode(devInst, &nodeIndex); live != CR_SUCCESS)
+        return live;
+    const CDevNode& node = m_model.m_vNodes[nodeIndex];
     const CRegistryProperty* prop = node.FindProperty(property);
     Bytes value;
     if (prop != nullptr) {

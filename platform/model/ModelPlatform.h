@@ -124,6 +124,7 @@ class CModelPlatform : public IPlatform {
     DEVINST NodeHandle(std::size_t index) const;
     void TouchNode(std::size_t index);
     bool IsNodeGone(std::size_t index) const;
+    CONFIGRET LiveNode(DEVINST devInst, std::size_t* index);
     std::optional<std::size_t> FindNodeAnsi(std::string_view ansiId) const;
     CONFIGRET Navigate(ENavigate which, DEVINST* target, DEVINST devInst, ULONG flags);
     std::optional<std::string> IdList(const char* filter, ULONG flags, CONFIGRET* result,
