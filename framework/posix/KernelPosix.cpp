@@ -85,42 +85,31 @@ State& S() {
     static State* state = new State;  // never destroyed, on purpose
     return *state;
 }
-#define g_lock (S().lock)
-#define g_cv (S().cv)
-#define g_handles (S().handles)
-#define g_nextHandle (S().nextHandle)
-#define g_namedMutexes (S().namedMutexes)
-#define g_mutexes (S().mutexes)
-#define g_queues (S().queues)
-#define g_windows (S().windows)
-#define g_nextWindow (S().nextWindow)
-#define g_nextThreadId (S().nextThreadId)
-#define g_anyTerminated (S().anyTerminated)
 
 thread_local DWORD t_threadId = 0;
 thread_local std::shared_ptr<KObject> t_self;  // the thread object of threads made here
 
 DWORD CurrentId() {
-    if (t_threadId == 0) t_threadId = g_nextThreadId.fetch_add(1);
+    if (t_threadId == 0) t_threadId = S().nextThreadId.fetch_add(1);
     return t_threadId;
 }
 
 HANDLE NewHandle(std::shared_ptr<KObject> obj) {
-    std::uintptr_t h = g_nextHandle;
-    g_nextHandle += 4;
-    g_handles.emplace(h, std::move(obj));
+    std::uintptr_t h = S().nextHandle;
+    S().nextHandle += 4;
+    S().handles.emplace(h, std::move(obj));
     return reinterpret_cast<HANDLE>(h);
 }
 
 std::shared_ptr<KObject> Lookup(HANDLE h) {
-    auto it = g_handles.find(reinterpret_cast<std::uintptr_t>(h));
-    return it == g_handles.end() ? nullptr : it->second;
+    auto it = S().handles.find(reinterpret_cast<std::uintptr_t>(h));
+    return it == S().handles.end() ? nullptr : it->second;
 }
 
 // A thread that was terminated by force stops for good as soon as it enters the framework.
 void ParkIfTerminated(std::unique_lock<std::mutex>& lock) {
     if (t_self && t_self->terminated) {
-        for (;;) g_cv.wait(lock);
+        for (;;) S().cv.wait(lock);
     }
 }
 
@@ -154,7 +143,7 @@ void UnbindName(KObject& m) {
 
 enum class Try { No, Yes, Abandoned };
 
-// Under g_lock: takes the object for thread `tid` when it is free.
+// Under S().lock: takes the object for thread `tid` when it is free.
 Try TryAcquire(KObject& o, DWORD tid) {
     switch (o.kind) {
         case Kind::Mutex: {
@@ -194,7 +183,7 @@ Try TryAcquire(KObject& o, DWORD tid) {
 
 // Mutexes owned by a thread that ends are abandoned: the next waiter gets them.
 void AbandonMutexesOf(DWORD tid) {
-    for (auto& weak : g_mutexes) {
+    for (auto& weak : S().mutexes) {
         if (auto m = weak.lock(); m && m->owner == tid) {
             m->owner = 0;
             m->recursion = 0;
@@ -213,12 +202,12 @@ struct ThreadStart {
 }  // namespace
 
 HANDLE CreateMutexObject(BOOL initialOwner, const char* name, BOOL* alreadyExisted) {
-    std::lock_guard<std::mutex> lock(g_lock);
+    std::lock_guard<std::mutex> lock(S().lock);
     if (alreadyExisted != nullptr) *alreadyExisted = FALSE;
     DWORD tid = CurrentId();
     if (name != nullptr && *name != '\0') {
-        auto it = g_namedMutexes.find(name);
-        if (it != g_namedMutexes.end()) {
+        auto it = S().namedMutexes.find(name);
+        if (it != S().namedMutexes.end()) {
             if (auto existing = it->second.lock()) {
                 if (alreadyExisted != nullptr) *alreadyExisted = TRUE;
                 return NewHandle(existing);
@@ -238,30 +227,30 @@ HANDLE CreateMutexObject(BOOL initialOwner, const char* name, BOOL* alreadyExist
                 if (alreadyExisted != nullptr) *alreadyExisted = TRUE;
             }
         }
-        g_namedMutexes[name] = m;
+        S().namedMutexes[name] = m;
     } else if (initialOwner) {
         m->owner = tid;
         m->recursion = 1;
     }
-    g_mutexes.push_back(m);
+    S().mutexes.push_back(m);
     return NewHandle(m);
 }
 
 BOOL ReleaseMutex(HANDLE h) {
-    std::lock_guard<std::mutex> lock(g_lock);
+    std::lock_guard<std::mutex> lock(S().lock);
     auto m = Lookup(h);
     if (!m || m->kind != Kind::Mutex || m->owner != CurrentId()) return FALSE;
     if (--m->recursion == 0) {
         m->owner = 0;
         UnbindName(*m);
-        g_cv.notify_all();
+        S().cv.notify_all();
     }
     return TRUE;
 }
 
 HANDLE CreateSemaphoreObject(LONG initialCount, LONG maximumCount) {
     if (maximumCount <= 0 || initialCount < 0 || initialCount > maximumCount) return nullptr;
-    std::lock_guard<std::mutex> lock(g_lock);
+    std::lock_guard<std::mutex> lock(S().lock);
     auto s = std::make_shared<KObject>(Kind::Semaphore);
     s->count = initialCount;
     s->maximum = maximumCount;
@@ -269,18 +258,18 @@ HANDLE CreateSemaphoreObject(LONG initialCount, LONG maximumCount) {
 }
 
 BOOL ReleaseSemaphore(HANDLE h, LONG releaseCount, LONG* previousCount) {
-    std::lock_guard<std::mutex> lock(g_lock);
+    std::lock_guard<std::mutex> lock(S().lock);
     auto s = Lookup(h);
     if (!s || s->kind != Kind::Semaphore || releaseCount <= 0) return FALSE;
     if (s->count > s->maximum - releaseCount) return FALSE;
     if (previousCount != nullptr) *previousCount = s->count;
     s->count += releaseCount;
-    g_cv.notify_all();
+    S().cv.notify_all();
     return TRUE;
 }
 
 HANDLE CreateEventObject(BOOL manualReset, BOOL initialState) {
-    std::lock_guard<std::mutex> lock(g_lock);
+    std::lock_guard<std::mutex> lock(S().lock);
     auto e = std::make_shared<KObject>(Kind::Event);
     e->manualReset = manualReset != FALSE;
     e->signaled = initialState != FALSE;
@@ -288,16 +277,16 @@ HANDLE CreateEventObject(BOOL manualReset, BOOL initialState) {
 }
 
 BOOL SetEvent(HANDLE h) {
-    std::lock_guard<std::mutex> lock(g_lock);
+    std::lock_guard<std::mutex> lock(S().lock);
     auto e = Lookup(h);
     if (!e || e->kind != Kind::Event) return FALSE;
     e->signaled = true;
-    g_cv.notify_all();
+    S().cv.notify_all();
     return TRUE;
 }
 
 BOOL ResetEvent(HANDLE h) {
-    std::lock_guard<std::mutex> lock(g_lock);
+    std::lock_guard<std::mutex> lock(S().lock);
     auto e = Lookup(h);
     if (!e || e->kind != Kind::Event) return FALSE;
     e->signaled = false;
@@ -310,7 +299,7 @@ DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll
                                 DWORD /*wakeMask*/) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-    std::unique_lock<std::mutex> lock(g_lock);
+    std::unique_lock<std::mutex> lock(S().lock);
     ParkIfTerminated(lock);
     std::vector<std::shared_ptr<KObject>> objs;
     bool polling = false;  // a named mutex held elsewhere gives no wake-up: poll for it
@@ -346,27 +335,27 @@ DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll
         if (ms == 0) return WAIT_TIMEOUT;
         if (ms == INFINITE) {
             if (polling) {
-                g_cv.wait_for(lock, std::chrono::milliseconds(1));
+                S().cv.wait_for(lock, std::chrono::milliseconds(1));
             } else {
-                g_cv.wait(lock);
+                S().cv.wait(lock);
             }
         } else {
             auto now = Clock::now();
             if (now >= deadline) return WAIT_TIMEOUT;
             auto until = polling ? std::min(deadline, now + std::chrono::milliseconds(1)) : deadline;
-            g_cv.wait_until(lock, until);
+            S().cv.wait_until(lock, until);
         }
         ParkIfTerminated(lock);
     }
 }
 
 BOOL CloseHandle(HANDLE h) {
-    std::lock_guard<std::mutex> lock(g_lock);
-    return g_handles.erase(reinterpret_cast<std::uintptr_t>(h)) == 1 ? TRUE : FALSE;
+    std::lock_guard<std::mutex> lock(S().lock);
+    return S().handles.erase(reinterpret_cast<std::uintptr_t>(h)) == 1 ? TRUE : FALSE;
 }
 
 HANDLE DuplicateHandle(HANDLE h) {
-    std::lock_guard<std::mutex> lock(g_lock);
+    std::lock_guard<std::mutex> lock(S().lock);
     auto o = Lookup(h);
     return o ? NewHandle(o) : nullptr;
 }
@@ -377,10 +366,10 @@ void Sleep(DWORD ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)
 
 HANDLE CreateThread(ThreadProc proc, void* argument, DWORD* threadId) {
     auto self = std::make_shared<KObject>(Kind::Thread);
-    self->threadId = g_nextThreadId.fetch_add(1);
+    self->threadId = S().nextThreadId.fetch_add(1);
     HANDLE h;
     {
-        std::lock_guard<std::mutex> lock(g_lock);
+        std::lock_guard<std::mutex> lock(S().lock);
         h = NewHandle(self);
     }
     if (threadId != nullptr) *threadId = self->threadId;
@@ -391,13 +380,13 @@ HANDLE CreateThread(ThreadProc proc, void* argument, DWORD* threadId) {
             t_threadId = s->self->threadId;
             t_self = s->self;
             unsigned code = s->proc(s->arg);
-            std::unique_lock<std::mutex> lock(g_lock);
+            std::unique_lock<std::mutex> lock(S().lock);
             ParkIfTerminated(lock);
             AbandonMutexesOf(t_threadId);
-            g_queues.erase(t_threadId);
+            S().queues.erase(t_threadId);
             s->self->exitCode = code;
             s->self->signaled = true;
-            g_cv.notify_all();
+            S().cv.notify_all();
             t_self.reset();
         }).detach();
     } catch (...) {
@@ -409,7 +398,7 @@ HANDLE CreateThread(ThreadProc proc, void* argument, DWORD* threadId) {
 }
 
 BOOL TerminateThread(HANDLE h, DWORD exitCode) {
-    std::lock_guard<std::mutex> lock(g_lock);
+    std::lock_guard<std::mutex> lock(S().lock);
     auto t = Lookup(h);
     if (!t || t->kind != Kind::Thread) return FALSE;
     if (t->signaled) return TRUE;
@@ -419,15 +408,15 @@ BOOL TerminateThread(HANDLE h, DWORD exitCode) {
     t->terminated = true;
     t->signaled = true;
     t->exitCode = exitCode;
-    g_queues.erase(t->threadId);
+    S().queues.erase(t->threadId);
     AbandonMutexesOf(t->threadId);
-    g_anyTerminated = true;
-    g_cv.notify_all();
+    S().anyTerminated = true;
+    S().cv.notify_all();
     return TRUE;
 }
 
 BOOL GetExitCodeThread(HANDLE h, DWORD* exitCode) {
-    std::lock_guard<std::mutex> lock(g_lock);
+    std::lock_guard<std::mutex> lock(S().lock);
     auto t = Lookup(h);
     if (!t || t->kind != Kind::Thread || exitCode == nullptr) return FALSE;
     *exitCode = t->exitCode;
@@ -435,7 +424,7 @@ BOOL GetExitCodeThread(HANDLE h, DWORD* exitCode) {
 }
 
 int EndProcess(int code) {
-    if (g_anyTerminated) {
+    if (S().anyTerminated) {
         std::fflush(nullptr);
         ::_exit(code);
     }
@@ -445,40 +434,40 @@ int EndProcess(int code) {
 // --- Message queues and windows ----------------------------------------------------------
 
 void EnsureMessageQueue() {
-    std::lock_guard<std::mutex> lock(g_lock);
+    std::lock_guard<std::mutex> lock(S().lock);
     DWORD tid = CurrentId();
-    if (g_queues.find(tid) == g_queues.end()) g_queues.emplace(tid, std::make_shared<Queue>());
+    if (S().queues.find(tid) == S().queues.end()) S().queues.emplace(tid, std::make_shared<Queue>());
 }
 
 BOOL PostThreadMessage(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
-    std::lock_guard<std::mutex> lock(g_lock);
-    auto it = g_queues.find(threadId);
-    if (it == g_queues.end()) return FALSE;
+    std::lock_guard<std::mutex> lock(S().lock);
+    auto it = S().queues.find(threadId);
+    if (it == S().queues.end()) return FALSE;
     it->second->messages.push_back(MSG{0, message, wParam, lParam});
-    g_cv.notify_all();
+    S().cv.notify_all();
     return TRUE;
 }
 
 BOOL PostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    std::lock_guard<std::mutex> lock(g_lock);
-    auto w = g_windows.find(window);
-    if (w == g_windows.end()) return FALSE;
-    auto q = g_queues.find(w->second.thread);
-    if (q == g_queues.end()) return FALSE;
+    std::lock_guard<std::mutex> lock(S().lock);
+    auto w = S().windows.find(window);
+    if (w == S().windows.end()) return FALSE;
+    auto q = S().queues.find(w->second.thread);
+    if (q == S().queues.end()) return FALSE;
     q->second->messages.push_back(MSG{window, message, wParam, lParam});
-    g_cv.notify_all();
+    S().cv.notify_all();
     return TRUE;
 }
 
 BOOL IsWindow(HWND window) {
-    std::lock_guard<std::mutex> lock(g_lock);
-    return g_windows.count(window) != 0 ? TRUE : FALSE;
+    std::lock_guard<std::mutex> lock(S().lock);
+    return S().windows.count(window) != 0 ? TRUE : FALSE;
 }
 
 namespace {
 bool PopMessage(MSG* msg, bool remove) {
-    auto q = g_queues.find(CurrentId());
-    if (q == g_queues.end() || q->second->messages.empty()) return false;
+    auto q = S().queues.find(CurrentId());
+    if (q == S().queues.end() || q->second->messages.empty()) return false;
     *msg = q->second->messages.front();
     if (remove) q->second->messages.pop_front();
     return true;
@@ -486,18 +475,18 @@ bool PopMessage(MSG* msg, bool remove) {
 }  // namespace
 
 BOOL GetMessage(MSG* msg) {
-    std::unique_lock<std::mutex> lock(g_lock);
+    std::unique_lock<std::mutex> lock(S().lock);
     DWORD tid = CurrentId();
-    if (g_queues.find(tid) == g_queues.end()) g_queues.emplace(tid, std::make_shared<Queue>());
+    if (S().queues.find(tid) == S().queues.end()) S().queues.emplace(tid, std::make_shared<Queue>());
     for (;;) {
         ParkIfTerminated(lock);
         if (PopMessage(msg, true)) return msg->message == WM_QUIT ? FALSE : TRUE;
-        g_cv.wait(lock);
+        S().cv.wait(lock);
     }
 }
 
 BOOL PeekMessage(MSG* msg, BOOL remove) {
-    std::unique_lock<std::mutex> lock(g_lock);
+    std::unique_lock<std::mutex> lock(S().lock);
     ParkIfTerminated(lock);
     return PopMessage(msg, remove != FALSE) ? TRUE : FALSE;
 }
@@ -505,9 +494,9 @@ BOOL PeekMessage(MSG* msg, BOOL remove) {
 LRESULT DispatchMessage(const MSG* msg) {
     CWnd* wnd = nullptr;
     {
-        std::lock_guard<std::mutex> lock(g_lock);
-        auto w = g_windows.find(msg->hwnd);
-        if (w == g_windows.end() || w->second.thread != CurrentId()) return 0;
+        std::lock_guard<std::mutex> lock(S().lock);
+        auto w = S().windows.find(msg->hwnd);
+        if (w == S().windows.end() || w->second.thread != CurrentId()) return 0;
         wnd = w->second.wnd;
     }
     return wnd->WindowProc(msg->message, msg->wParam, msg->lParam);
@@ -516,18 +505,18 @@ LRESULT DispatchMessage(const MSG* msg) {
 namespace detail {
 
 HWND CreateMessageOnlyWindow(CWnd* owner) {
-    std::lock_guard<std::mutex> lock(g_lock);
+    std::lock_guard<std::mutex> lock(S().lock);
     DWORD tid = CurrentId();
-    if (g_queues.find(tid) == g_queues.end()) g_queues.emplace(tid, std::make_shared<Queue>());
-    HWND h = g_nextWindow;
-    g_nextWindow += 2;
-    g_windows.emplace(h, Window{owner, tid});
+    if (S().queues.find(tid) == S().queues.end()) S().queues.emplace(tid, std::make_shared<Queue>());
+    HWND h = S().nextWindow;
+    S().nextWindow += 2;
+    S().windows.emplace(h, Window{owner, tid});
     return h;
 }
 
 BOOL DestroyWindow(HWND window) {
-    std::lock_guard<std::mutex> lock(g_lock);
-    return g_windows.erase(window) == 1 ? TRUE : FALSE;
+    std::lock_guard<std::mutex> lock(S().lock);
+    return S().windows.erase(window) == 1 ? TRUE : FALSE;
 }
 
 }  // namespace detail
