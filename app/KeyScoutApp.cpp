@@ -15,7 +15,9 @@ END_MESSAGE_MAP()
 // When the mutex cannot be created at all, the guard cannot tell whether a copy runs:
 // the process ends silently rather than risk running as a second copy.
 CKeyScoutApp::CKeyScoutApp() try
-    : CWinApp(nullptr), m_instanceMutex(TRUE, kInstanceMutexName, nullptr), m_instanceLock(&m_instanceMutex, FALSE) {
+    : CWinApp(nullptr),
+      m_instanceMutex(TRUE, kInstanceMutexName, nullptr),
+      m_instanceLock(&m_instanceMutex, FALSE) {
 } catch (const CResourceException&) {
     std::_Exit(1);
 }
@@ -25,8 +27,10 @@ CKeyScoutApp::~CKeyScoutApp() = default;  // the lock releases if still held; th
 BOOL CKeyScoutApp::InitInstance() {
     // The first copy owns the mutex since construction, so its own wait succeeds at once
     // (ownership count 2); any later copy times out or finds it abandoned and ends here.
-    if (m_instanceLock.IsLocked()) return FALSE;
-    if (!m_instanceLock.Lock(kInstanceWaitTimeout)) return FALSE;
+    if (m_instanceLock.IsLocked())
+        return FALSE;
+    if (!m_instanceLock.Lock(kInstanceWaitTimeout))
+        return FALSE;
 
     StartScanThread();
     RunMainWindow();
@@ -37,8 +41,12 @@ BOOL CKeyScoutApp::InitInstance() {
     return FALSE;
 }
 
-void CKeyScoutApp::StartScanThread() { ks::StartScanThread(m_pScanThread); }
+void CKeyScoutApp::StartScanThread() {
+    ks::StartScanThread(m_pScanThread);
+}
 
-void CKeyScoutApp::StopScanThread() { ks::StopScanThread(m_pScanThread, m_dwStopTimeout); }
+void CKeyScoutApp::StopScanThread() {
+    ks::StopScanThread(m_pScanThread, m_dwStopTimeout);
+}
 
 }  // namespace ks

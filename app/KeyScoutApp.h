@@ -11,11 +11,12 @@
 
 namespace ks {
 
-inline constexpr const char kInstanceMutexName[] = "{5D0C8A3E-2B71-49ca-8C46-1E3B7A90D2F5}-KeyScout";
+inline constexpr const char kInstanceMutexName[] =
+    "{5D0C8A3E-2B71-49ca-8C46-1E3B7A90D2F5}-KeyScout";
 inline constexpr DWORD kInstanceWaitTimeout = 10;  // ms
 
 class CKeyScoutApp : public CWinApp {
-public:
+  public:
     CKeyScoutApp();
     ~CKeyScoutApp() override;
 
@@ -27,7 +28,7 @@ public:
     CMutex m_instanceMutex;
     CSingleLock m_instanceLock;
 
-protected:
+  protected:
     // The main window's modal run: registers with the worker through m_pScanThread and
     // returns when the window has closed.
     virtual void RunMainWindow() = 0;

@@ -3,14 +3,17 @@
 namespace ks {
 
 void StartScanThread(CKeyScoutThread*& thread) {
-    if (thread != nullptr) return;
-    thread = static_cast<CKeyScoutThread*>(
-        AfxBeginThread(RUNTIME_CLASS(CKeyScoutThread), THREAD_PRIORITY_NORMAL, 0, CREATE_SUSPENDED, nullptr));
-    if (thread != nullptr) thread->ResumeThread();
+    if (thread != nullptr)
+        return;
+    thread = static_cast<CKeyScoutThread*>(AfxBeginThread(
+        RUNTIME_CLASS(CKeyScoutThread), THREAD_PRIORITY_NORMAL, 0, CREATE_SUSPENDED, nullptr));
+    if (thread != nullptr)
+        thread->ResumeThread();
 }
 
 bool StopScanThread(CKeyScoutThread*& thread, DWORD timeout) {
-    if (thread == nullptr) return true;
+    if (thread == nullptr)
+        return true;
     HANDLE handle = DuplicateHandle(thread->m_hThread);
     thread->PostThreadMessage(WM_QUIT, 0, 0);
     thread = nullptr;  // from here on the object may be gone

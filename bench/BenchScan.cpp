@@ -28,20 +28,24 @@ void ScanMachine(benchmark::State& state, const char* fixture) {
     for (auto _ : state) {
         scanner.Scan();
         ks::CDeviceRecordList records;
-        for (const auto& e : entries) records.Add(ks::BuildDeviceRecord(e));
+        for (const auto& e : entries)
+            records.Add(ks::BuildDeviceRecord(e));
         devices = static_cast<std::size_t>(records.GetCount());
         benchmark::DoNotOptimize(records);
     }
     state.counters["devices"] = static_cast<double>(devices);
     state.counters["platform calls/scan"] =
-        static_cast<double>(platform.CallCount("DeviceIoControl") + platform.CallCount("CM_Get_DevNode_Registry_PropertyA")) /
+        static_cast<double>(platform.CallCount("DeviceIoControl") +
+                            platform.CallCount("CM_Get_DevNode_Registry_PropertyA")) /
         static_cast<double>(state.iterations());
 }
 
 }  // namespace
 
 BENCHMARK_CAPTURE(ScanMachine, example_small, "example-small.json")->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(ScanMachine, realistic_20_devices, "machine-realistic.json")->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(ScanMachine, windows_desktop, "scan-windows-desktop.json")->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(ScanMachine, realistic_20_devices, "machine-realistic.json")
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(ScanMachine, windows_desktop, "scan-windows-desktop.json")
+    ->Unit(benchmark::kMicrosecond);
 
 BENCHMARK_MAIN();

@@ -12,8 +12,11 @@ CDetailNode::CDetailNode(const CDetailNode& other)
 }
 
 CDetailNode::CDetailNode(CDetailNode&& other) noexcept
-    : m_strText(std::move(other.m_strText)), m_pParent(other.m_pParent), m_children(std::move(other.m_children)) {
-    for (auto& c : m_children) c.m_pParent = this;
+    : m_strText(std::move(other.m_strText)),
+      m_pParent(other.m_pParent),
+      m_children(std::move(other.m_children)) {
+    for (auto& c : m_children)
+        c.m_pParent = this;
 }
 
 CDetailNode& CDetailNode::operator=(const CDetailNode& other) {
@@ -29,7 +32,8 @@ CDetailNode& CDetailNode::operator=(CDetailNode&& other) noexcept {
     if (this != &other) {
         m_strText = std::move(other.m_strText);
         m_children = std::move(other.m_children);
-        for (auto& c : m_children) c.m_pParent = this;
+        for (auto& c : m_children)
+            c.m_pParent = this;
     }
     return *this;
 }
@@ -41,12 +45,14 @@ CDetailNode& CDetailNode::AppendChild(const CDetailNode& child) {
 }
 
 CDetailNode& CDetailNode::GetChild(int index) {
-    if (index < 0 || index >= GetChildCount()) throw std::out_of_range("CDetailNode: child index");
+    if (index < 0 || index >= GetChildCount())
+        throw std::out_of_range("CDetailNode: child index");
     return m_children[static_cast<std::size_t>(index)];
 }
 
 const CDetailNode& CDetailNode::GetChild(int index) const {
-    if (index < 0 || index >= GetChildCount()) throw std::out_of_range("CDetailNode: child index");
+    if (index < 0 || index >= GetChildCount())
+        throw std::out_of_range("CDetailNode: child index");
     return m_children[static_cast<std::size_t>(index)];
 }
 

@@ -11,7 +11,7 @@
 namespace ks {
 
 class CDetailNode {
-public:
+  public:
     CDetailNode() = default;
     CDetailNode(CDetailNode* parent, const CString& text) : m_strText(text), m_pParent(parent) {}
     CDetailNode(const CDetailNode& other);

@@ -13,7 +13,7 @@
 namespace ks {
 
 class CDevNodeInfo {
-public:
+  public:
     CDevNodeInfo() = default;
     CDevNodeInfo(const CDevNodeInfo&) = default;
     CDevNodeInfo& operator=(const CDevNodeInfo&) = default;
@@ -34,9 +34,9 @@ public:
 };
 
 class CDevNodeTree {
-public:
+  public:
     class Node {
-    public:
+      public:
         CDevNodeInfo& Info() { return m_info; }
         const CDevNodeInfo& Info() const { return m_info; }
         Node* Parent() const { return m_pParent; }
@@ -46,7 +46,7 @@ public:
         Node* PrevSibling() const;
         int ChildCount() const { return static_cast<int>(m_children.size()); }
 
-    private:
+      private:
         friend class CDevNodeTree;
         CDevNodeInfo m_info;
         Node* m_pParent = nullptr;
@@ -75,7 +75,7 @@ public:
     // Number of nodes in the tree.
     int Count() const;
 
-private:
+  private:
     static std::unique_ptr<Node> CopySubtree(const Node& source, Node* parent, std::size_t index);
     std::unique_ptr<Node> m_root;
 };

@@ -8,7 +8,7 @@
 namespace ks {
 
 class CUsbDeviceEntry : public CUsbDeviceInfo {
-public:
+  public:
     CUsbDeviceEntry() = default;
     CUsbDeviceEntry(const CUsbDeviceEntry&) = default;
     CUsbDeviceEntry& operator=(const CUsbDeviceEntry&) = default;

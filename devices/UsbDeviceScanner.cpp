@@ -19,22 +19,27 @@ void CUsbDeviceScanner::Scan() {
         CVolumeTableBuilder builder(&m_volumes);
         builder.Refresh();
     }
-    if (m_pEntries != nullptr) m_pEntries->clear();
+    if (m_pEntries != nullptr)
+        m_pEntries->clear();
     CUsbDeviceLister::Scan();
 }
 
 void CUsbDeviceScanner::OnDevicePort(CUsbIoHandle& hub, int& port, const BYTE* connection) {
     CUsbDeviceEntry entry;
-    if (FillEntryFromPort(hub, port, connection, entry)) AddDeviceEntry(entry);
+    if (FillEntryFromPort(hub, port, connection, entry))
+        AddDeviceEntry(entry);
 }
 
 int CUsbDeviceScanner::FillEntryFromPort(CUsbIoHandle& hub, int& port, const BYTE* connection,
                                          CUsbDeviceEntry& entry) {
     entry = CUsbDeviceEntry();
-    if (ReadLe32(connection + conn::ConnectionStatus) != DeviceConnected) return 0;
-    if (!FillFromConnection(hub, port, connection, entry)) return 0;
+    if (ReadLe32(connection + conn::ConnectionStatus) != DeviceConnected)
+        return 0;
+    if (!FillFromConnection(hub, port, connection, entry))
+        return 0;
     CString driverKey;
-    if (!hub.GetNodeConnectionDriverKeyName(port, driverKey)) return 0;
+    if (!hub.GetNodeConnectionDriverKeyName(port, driverKey))
+        return 0;
     DEVINST node = FindDevNodeByDriverKey(driverKey);
     BuildDevNodeTree(node, entry);
     return 1;
@@ -52,15 +57,18 @@ void CUsbDeviceScanner::BuildDevNodeTree(DEVINST& devInst, CUsbDeviceEntry& entr
 }
 
 bool CUsbDeviceScanner::MayEnter(DEVINST candidate) const {
-    if (candidate == 0) return false;
+    if (candidate == 0)
+        return false;
     // Every call in progress holds a stack frame, whether it stands for an ancestor or for
     // an earlier sibling, so the bound is on the calls.
-    if (m_depth >= kMaxNodePath || m_nodesThisDevice >= kMaxNodesPerDevice) return false;
+    if (m_depth >= kMaxNodePath || m_nodesThisDevice >= kMaxNodesPerDevice)
+        return false;
     return std::find(m_nodePath.begin(), m_nodePath.end(), candidate) == m_nodePath.end();
 }
 
 bool CUsbDeviceScanner::MayEnterSibling(DEVINST candidate) const {
-    if (!MayEnter(candidate)) return false;
+    if (!MayEnter(candidate))
+        return false;
     auto run = m_siblingRun.begin() + static_cast<std::ptrdiff_t>(m_runStart);
     return std::find(run, m_siblingRun.end(), candidate) == m_siblingRun.end();
 }
@@ -68,7 +76,8 @@ bool CUsbDeviceScanner::MayEnterSibling(DEVINST candidate) const {
 void CUsbDeviceScanner::AddDevNodeSubtree(DEVINST& devInst, int& walkSiblings, CDevNodeTree& tree,
                                           CDevNodeTree::Node* node) {
     ReadDevNodeInfo(devInst, node->Info());
-    if (devInst == 0) return;  // no node: a lone root with blank info
+    if (devInst == 0)
+        return;  // no node: a lone root with blank info
     IPlatform& p = Platform();
     m_nodePath.push_back(devInst);
     ++m_depth;
@@ -90,14 +99,16 @@ void CUsbDeviceScanner::AddDevNodeSubtree(DEVINST& devInst, int& walkSiblings, C
     const CString& deviceId = node->Info().m_strDeviceId;
     ULONG length = 0;
     if (!deviceId.IsEmpty() &&
-        p.CM_Get_Device_ID_List_SizeA(&length, deviceId, CM_GETIDLIST_FILTER_REMOVALRELATIONS) == CR_SUCCESS &&
+        p.CM_Get_Device_ID_List_SizeA(&length, deviceId, CM_GETIDLIST_FILTER_REMOVALRELATIONS) ==
+            CR_SUCCESS &&
         length != 0 && length <= kMaxRelationsLength) {
         std::vector<unsigned char> list(length, 0);
         if (p.CM_Get_Device_ID_ListA(deviceId, reinterpret_cast<char*>(list.data()), length,
                                      CM_GETIDLIST_FILTER_REMOVALRELATIONS) == CR_SUCCESS) {
             for (const CString& id : SplitMultiString(list.data(), list.size())) {
                 DEVINST related = 0;
-                if (p.CM_Locate_DevNodeA(&related, id, CM_LOCATE_DEVNODE_NORMAL) != CR_SUCCESS || !MayEnter(related))
+                if (p.CM_Locate_DevNodeA(&related, id, CM_LOCATE_DEVNODE_NORMAL) != CR_SUCCESS ||
+                    !MayEnter(related))
                     continue;
                 ++m_nodesThisDevice;
                 CDevNodeTree::Node* added = tree.AppendChild(node, CDevNodeInfo());
@@ -127,33 +138,45 @@ void CUsbDeviceScanner::AddDevNodeSubtree(DEVINST& devInst, int& walkSiblings, C
 
 void CUsbDeviceScanner::ReadDevNodeInfo(DEVINST& devInst, CDevNodeInfo& info) {
     const unsigned mask = m_nodeFieldMask;
-    if (mask & (kNodeDeviceIdAndLetter | kNodeDeviceId)) GetDevNodeDeviceId(devInst, info.m_strDeviceId);
+    if (mask & (kNodeDeviceIdAndLetter | kNodeDeviceId))
+        GetDevNodeDeviceId(devInst, info.m_strDeviceId);
     if ((mask & kNodeDeviceIdAndLetter) && !info.m_strDeviceId.IsEmpty()) {
         // Rows whose instance ID stayed empty match nothing; the last matching row wins.
         for (const CVolumeEntry& row : m_volumes) {
-            if (!row.m_strInstanceId.IsEmpty() && row.m_strInstanceId.CompareNoCase(info.m_strDeviceId) == 0)
+            if (!row.m_strInstanceId.IsEmpty() &&
+                row.m_strInstanceId.CompareNoCase(info.m_strDeviceId) == 0)
                 info.m_driveLetter = row.m_letter;
         }
     }
-    if (mask & kNodeEnumerator) GetDevNodeStringProperty(devInst, CM_DRP_ENUMERATOR_NAME, info.m_strEnumerator);
-    if (mask & kNodeDescription) GetDevNodeStringProperty(devInst, CM_DRP_DEVICEDESC, info.m_strDescription);
-    if (mask & kNodeFriendlyName) GetDevNodeStringProperty(devInst, CM_DRP_FRIENDLYNAME, info.m_strFriendlyName);
-    if (mask & kNodeClassGuid) GetDevNodeStringProperty(devInst, CM_DRP_CLASSGUID, info.m_strClassGuid);
-    if (mask & kNodeUpperFilters) GetDevNodeMultiStringProperty(devInst, CM_DRP_UPPERFILTERS, info.m_upperFilters);
-    if (mask & kNodeLowerFilters) GetDevNodeMultiStringProperty(devInst, CM_DRP_LOWERFILTERS, info.m_lowerFilters);
+    if (mask & kNodeEnumerator)
+        GetDevNodeStringProperty(devInst, CM_DRP_ENUMERATOR_NAME, info.m_strEnumerator);
+    if (mask & kNodeDescription)
+        GetDevNodeStringProperty(devInst, CM_DRP_DEVICEDESC, info.m_strDescription);
+    if (mask & kNodeFriendlyName)
+        GetDevNodeStringProperty(devInst, CM_DRP_FRIENDLYNAME, info.m_strFriendlyName);
+    if (mask & kNodeClassGuid)
+        GetDevNodeStringProperty(devInst, CM_DRP_CLASSGUID, info.m_strClassGuid);
+    if (mask & kNodeUpperFilters)
+        GetDevNodeMultiStringProperty(devInst, CM_DRP_UPPERFILTERS, info.m_upperFilters);
+    if (mask & kNodeLowerFilters)
+        GetDevNodeMultiStringProperty(devInst, CM_DRP_LOWERFILTERS, info.m_lowerFilters);
     info.m_devInst = devInst;
     if ((mask & (kNodeStatus | kNodeProblem)) && devInst != 0) {
         ULONG status = 0, problem = 0;
         if (Platform().CM_Get_DevNode_Status(&status, &problem, devInst, 0) == CR_SUCCESS) {
-            if (mask & kNodeStatus) info.m_status = status;
-            if (mask & kNodeProblem) info.m_problem = problem;
+            if (mask & kNodeStatus)
+                info.m_status = status;
+            if (mask & kNodeProblem)
+                info.m_problem = problem;
         }
     }
-    if (mask & kNodeService) GetDevNodeStringProperty(devInst, CM_DRP_SERVICE, info.m_strService);
+    if (mask & kNodeService)
+        GetDevNodeStringProperty(devInst, CM_DRP_SERVICE, info.m_strService);
 }
 
 void CUsbDeviceScanner::AddDeviceEntry(const CUsbDeviceEntry& entry) {
-    if (m_pEntries != nullptr) m_pEntries->push_back(entry);
+    if (m_pEntries != nullptr)
+        m_pEntries->push_back(entry);
 }
 
 }  // namespace ks

@@ -15,7 +15,7 @@
 namespace ks {
 
 class CUsbDeviceScanner : public CUsbDeviceLister {
-public:
+  public:
     // Bits of m_nodeFieldMask.
     static constexpr unsigned kNodeDeviceIdAndLetter = 0x001;
     static constexpr unsigned kNodeDeviceId = 0x002;
@@ -39,7 +39,8 @@ public:
 
     void Scan() override;
     void OnDevicePort(CUsbIoHandle& hub, int& port, const BYTE* connection) override;
-    virtual void AddDevNodeSubtree(DEVINST& devInst, int& walkSiblings, CDevNodeTree& tree, CDevNodeTree::Node* node);
+    virtual void AddDevNodeSubtree(DEVINST& devInst, int& walkSiblings, CDevNodeTree& tree,
+                                   CDevNodeTree::Node* node);
     virtual void BuildDevNodeTree(DEVINST& devInst, CUsbDeviceEntry& entry);
     virtual void ReadDevNodeInfo(DEVINST& devInst, CDevNodeInfo& info);
     virtual void AddDeviceEntry(const CUsbDeviceEntry& entry);
@@ -48,11 +49,12 @@ public:
     std::vector<CVolumeEntry> m_volumes;
     unsigned m_nodeFieldMask = 0;
 
-protected:
+  protected:
     // 1 when the entry is complete, 0 when the device on the port gets no entry.
-    int FillEntryFromPort(CUsbIoHandle& hub, int& port, const BYTE* connection, CUsbDeviceEntry& entry);
+    int FillEntryFromPort(CUsbIoHandle& hub, int& port, const BYTE* connection,
+                          CUsbDeviceEntry& entry);
 
-private:
+  private:
     // Whether `candidate` may be entered as a child or removal relation of the node being
     // built: not when it is that node or one of its ancestors (links that lead back), nor
     // past the bounds.
@@ -67,7 +69,7 @@ private:
     std::vector<DEVINST> m_nodePath;
     std::vector<DEVINST> m_siblingRun;  // siblings entered so far, run after run
     std::size_t m_runStart = 0;  // where the innermost run of siblings starts in m_siblingRun
-    std::size_t m_depth = 0;  // AddDevNodeSubtree calls in progress
+    std::size_t m_depth = 0;     // AddDevNodeSubtree calls in progress
     int m_nodesThisDevice = 0;
 };
 

@@ -16,7 +16,8 @@ namespace ks {
 int GetDevNodeStringProperty(const DEVINST& devInst, const ULONG& property, CString& value);
 // Multi-string property: 1 and the strings in order (a node without the property gives an
 // empty list), or 0 and an empty list.
-int GetDevNodeMultiStringProperty(const DEVINST& devInst, const ULONG& property, std::vector<CString>& values);
+int GetDevNodeMultiStringProperty(const DEVINST& devInst, const ULONG& property,
+                                  std::vector<CString>& values);
 // The node's device instance ID: 1 and the ID, or 0.
 int GetDevNodeDeviceId(const DEVINST& devInst, CString& deviceId);
 // The first node, in depth-first pre-order from the root, whose driver key equals
@@ -24,8 +25,8 @@ int GetDevNodeDeviceId(const DEVINST& devInst, CString& deviceId);
 DEVINST FindDevNodeByDriverKey(const CString& driverKey);
 // Vendor ID, Product ID and serial part of a "USB\VID_xxxx&PID_xxxx\serial" instance ID,
 // and the node's location text. 0 only when the node is 0.
-int GetUsbIdentityFromDevNode(const DEVINST& devInst, WORD& vendorId, WORD& productId, CString& serial,
-                              CString& location);
+int GetUsbIdentityFromDevNode(const DEVINST& devInst, WORD& vendorId, WORD& productId,
+                              CString& serial, CString& location);
 
 // --- Pure parts, over bytes ------------------------------------------------------------
 
@@ -35,7 +36,8 @@ std::vector<CString> SplitMultiString(const unsigned char* buffer, std::size_t s
 // Scans an instance ID with the format "USB\VID_%x&PID_%x\%s" and answers how many of its
 // three fields converted (0 to 3). vendorId, productId and serial are written only for the
 // fields that converted.
-int ScanUsbInstanceId(const CString& instanceId, unsigned& vendorId, unsigned& productId, CString& serial);
+int ScanUsbInstanceId(const CString& instanceId, unsigned& vendorId, unsigned& productId,
+                      CString& serial);
 
 // The largest multi-string property the program reads (filter lists are a few dozen bytes).
 inline constexpr ULONG kMaxMultiStringSize = 64 * 1024;

@@ -13,7 +13,8 @@ namespace ks {
 // gives no usable size: 0, too small for a path, or beyond any real path's 64 KiB), with
 // the DevicePath in `path` and, when `deviceInfo` is given, the device record. `buffer` is
 // reused from interface to interface; it is zeroed and sized to at least the required size.
-BOOL GetInterfaceDevicePath(HDEVINFO set, SP_DEVICE_INTERFACE_DATA& data, std::vector<unsigned char>& buffer,
-                            SP_DEVINFO_DATA* deviceInfo, CString& path);
+BOOL GetInterfaceDevicePath(HDEVINFO set, SP_DEVICE_INTERFACE_DATA& data,
+                            std::vector<unsigned char>& buffer, SP_DEVINFO_DATA* deviceInfo,
+                            CString& path);
 
 }  // namespace ks

@@ -15,9 +15,11 @@ constexpr DWORD kMaxPath = 260;
 // The volume name of a mount point, or empty when the call does not answer exactly 1.
 bool VolumeNameOf(const char* mountPoint, CString& name) {
     char buffer[kMaxPath] = {};
-    if (Platform().GetVolumeNameForVolumeMountPointA(mountPoint, buffer, kMaxPath) != 1) return false;
+    if (Platform().GetVolumeNameForVolumeMountPointA(mountPoint, buffer, kMaxPath) != 1)
+        return false;
     std::size_t n = 0;
-    while (n < kMaxPath && buffer[n] != '\0') ++n;
+    while (n < kMaxPath && buffer[n] != '\0')
+        ++n;
     name = CString(buffer, static_cast<int>(n));
     return true;
 }
@@ -25,18 +27,21 @@ bool VolumeNameOf(const char* mountPoint, CString& name) {
 }  // namespace
 
 void CVolumeTableBuilder::Refresh() {
-    if (m_pTable != nullptr) m_pTable->clear();
+    if (m_pTable != nullptr)
+        m_pTable->clear();
     CollectDriveLetters();
     CollectVolumeInterfaces();
 }
 
 void CVolumeTableBuilder::AddVolumeEntry(const CVolumeEntry& entry) {
-    if (m_pTable != nullptr) m_pTable->push_back(entry);
+    if (m_pTable != nullptr)
+        m_pTable->push_back(entry);
 }
 
 void CVolumeTableBuilder::SetInterfaceInfo(const CString& volumeName, const CString& interfacePath,
                                            const CString& instanceId) {
-    if (m_pTable == nullptr) return;
+    if (m_pTable == nullptr)
+        return;
     for (CVolumeEntry& row : *m_pTable) {
         if (row.m_strVolumeName.CompareNoCase(volumeName) == 0) {
             row.m_strInterfacePath = interfacePath;
@@ -52,23 +57,28 @@ void CVolumeTableBuilder::CollectDriveLetters() {
         root[0] = static_cast<char>('A' + index);
         CString name;
         // A platform that answers success without a name has named no volume.
-        if (VolumeNameOf(root, name) && !name.IsEmpty()) AddVolumeEntry(CVolumeEntry(root[0], name));
+        if (VolumeNameOf(root, name) && !name.IsEmpty())
+            AddVolumeEntry(CVolumeEntry(root[0], name));
     }
 }
 
 void CVolumeTableBuilder::CollectVolumeInterfaces() {
     IPlatform& p = Platform();
-    HDEVINFO set = p.SetupDiGetClassDevsA(&GUID_DEVINTERFACE_VOLUME, nullptr, 0, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (set == INVALID_HANDLE_VALUE) return;
+    HDEVINFO set = p.SetupDiGetClassDevsA(&GUID_DEVINTERFACE_VOLUME, nullptr, 0,
+                                          DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (set == INVALID_HANDLE_VALUE)
+        return;
     SP_DEVICE_INTERFACE_DATA data{};
     data.cbSize = sizeof(data);
     std::vector<unsigned char> detail;
-    for (DWORD index = 0; p.SetupDiEnumDeviceInterfaces(set, nullptr, &GUID_DEVINTERFACE_VOLUME, index, &data);
+    for (DWORD index = 0;
+         p.SetupDiEnumDeviceInterfaces(set, nullptr, &GUID_DEVINTERFACE_VOLUME, index, &data);
          ++index) {
         SP_DEVINFO_DATA devInfo{};
         devInfo.cbSize = sizeof(devInfo);
         CString interfacePath;
-        if (GetInterfaceDevicePath(set, data, detail, &devInfo, interfacePath) != 1) continue;
+        if (GetInterfaceDevicePath(set, data, detail, &devInfo, interfacePath) != 1)
+            continue;
         interfacePath += "\\";
         CString volumeName;
         VolumeNameOf(interfacePath, volumeName);
@@ -76,7 +86,8 @@ void CVolumeTableBuilder::CollectVolumeInterfaces() {
         DEVINST node = devInfo.DevInst;
         GetDevNodeDeviceId(node, instanceId);
         // An interface whose volume name cannot be read names no row.
-        if (!volumeName.IsEmpty()) SetInterfaceInfo(volumeName, interfacePath, instanceId);
+        if (!volumeName.IsEmpty())
+            SetInterfaceInfo(volumeName, interfacePath, instanceId);
     }
     p.SetupDiDestroyDeviceInfoList(set);
 }

@@ -10,9 +10,10 @@
 namespace ks {
 
 class CVolumeEntry {
-public:
+  public:
     CVolumeEntry() = default;
-    CVolumeEntry(char letter, const CString& volumeName) : m_letter(letter), m_strVolumeName(volumeName) {}
+    CVolumeEntry(char letter, const CString& volumeName)
+        : m_letter(letter), m_strVolumeName(volumeName) {}
     CVolumeEntry(const CVolumeEntry&) = default;
     CVolumeEntry& operator=(const CVolumeEntry&) = default;
     virtual ~CVolumeEntry() = default;
@@ -20,13 +21,13 @@ public:
     char m_letter = 0;  // 'A' to 'Y'
     CString m_strVolumeName;
     CString m_strInterfacePath;  // the volume interface's device path with "\" appended
-    CString m_strInstanceId;  // the node that exposes that interface
+    CString m_strInstanceId;     // the node that exposes that interface
 };
 
 // Fills a volume table (not owned; may be null, and then nothing is recorded). Rows are
 // added only through AddVolumeEntry and changed only through SetInterfaceInfo.
 class CVolumeTableBuilder {
-public:
+  public:
     explicit CVolumeTableBuilder(std::vector<CVolumeEntry>* table) : m_pTable(table) {}
     CVolumeTableBuilder(const CVolumeTableBuilder&) = delete;
     CVolumeTableBuilder& operator=(const CVolumeTableBuilder&) = delete;
@@ -37,7 +38,8 @@ public:
     virtual void AddVolumeEntry(const CVolumeEntry& entry);
     // Every row whose volume name equals volumeName (without regard to case) takes the
     // interface path and instance ID.
-    virtual void SetInterfaceInfo(const CString& volumeName, const CString& interfacePath, const CString& instanceId);
+    virtual void SetInterfaceInfo(const CString& volumeName, const CString& interfacePath,
+                                  const CString& instanceId);
 
     void CollectDriveLetters();
     void CollectVolumeInterfaces();

@@ -9,7 +9,8 @@
 namespace ks {
 
 CString::CString(const char* text, int length) {
-    if (text != nullptr && length > 0) m_str.assign(text, static_cast<std::size_t>(length));
+    if (text != nullptr && length > 0)
+        m_str.assign(text, static_cast<std::size_t>(length));
 }
 
 int CString::Compare(const char* other) const {
@@ -49,37 +50,45 @@ void CString::FormatV(const char* format, va_list args) {
 }
 
 int CString::Find(char ch, int start) const {
-    if (start < 0 || start > GetLength()) return -1;
+    if (start < 0 || start > GetLength())
+        return -1;
     auto pos = m_str.find(ch, static_cast<std::size_t>(start));
     return pos == std::string::npos ? -1 : static_cast<int>(pos);
 }
 
 int CString::Find(const char* sub, int start) const {
-    if (sub == nullptr || start < 0 || start > GetLength()) return -1;
+    if (sub == nullptr || start < 0 || start > GetLength())
+        return -1;
     auto pos = m_str.find(sub, static_cast<std::size_t>(start));
     return pos == std::string::npos ? -1 : static_cast<int>(pos);
 }
 
 CString CString::Left(int count) const {
-    if (count <= 0) return CString();
+    if (count <= 0)
+        return CString();
     return CString(m_str.substr(0, static_cast<std::size_t>(count)));
 }
 
 CString CString::Mid(int first) const {
-    if (first < 0) first = 0;
-    if (first >= GetLength()) return CString();
+    if (first < 0)
+        first = 0;
+    if (first >= GetLength())
+        return CString();
     return CString(m_str.substr(static_cast<std::size_t>(first)));
 }
 
 CString CString::Mid(int first, int count) const {
-    if (first < 0) first = 0;
-    if (first >= GetLength() || count <= 0) return CString();
+    if (first < 0)
+        first = 0;
+    if (first >= GetLength() || count <= 0)
+        return CString();
     return CString(m_str.substr(static_cast<std::size_t>(first), static_cast<std::size_t>(count)));
 }
 
 char* CString::GetBuffer(int minLength) {
     std::size_t want = minLength > 0 ? static_cast<std::size_t>(minLength) : 0u;
-    if (m_str.size() < want) m_str.resize(want, '\0');
+    if (m_str.size() < want)
+        m_str.resize(want, '\0');
     return m_str.data();
 }
 

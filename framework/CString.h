@@ -12,12 +12,13 @@
 namespace ks {
 
 class CString {
-public:
+  public:
     CString() = default;
-    CString(const char* text) : m_str(text != nullptr ? text : "") {}  // NOLINT: implicit, as in the framework
+    CString(const char* text)
+        : m_str(text != nullptr ? text : "") {}  // NOLINT: implicit, as in the framework
     CString(const char* text, int length);
     CString(std::string text) : m_str(std::move(text)) {}  // NOLINT
-    CString(std::string_view text) : m_str(text) {}  // NOLINT
+    CString(std::string_view text) : m_str(text) {}        // NOLINT
     CString(char ch, int repeat) : m_str(repeat > 0 ? static_cast<std::size_t>(repeat) : 0u, ch) {}
 
     int GetLength() const { return static_cast<int>(m_str.size()); }
@@ -40,16 +41,23 @@ public:
         return *this;
     }
     CString& operator+=(const char* text) {
-        if (text != nullptr) m_str += text;
+        if (text != nullptr)
+            m_str += text;
         return *this;
     }
     CString& operator+=(char ch) {
         m_str += ch;
         return *this;
     }
-    friend CString operator+(const CString& a, const CString& b) { return CString(a.m_str + b.m_str); }
-    friend CString operator+(const CString& a, const char* b) { return CString(a.m_str + (b ? b : "")); }
-    friend CString operator+(const char* a, const CString& b) { return CString((a ? a : "") + b.m_str); }
+    friend CString operator+(const CString& a, const CString& b) {
+        return CString(a.m_str + b.m_str);
+    }
+    friend CString operator+(const CString& a, const char* b) {
+        return CString(a.m_str + (b ? b : ""));
+    }
+    friend CString operator+(const char* a, const CString& b) {
+        return CString((a ? a : "") + b.m_str);
+    }
 
     friend bool operator==(const CString& a, const CString& b) { return a.m_str == b.m_str; }
     friend bool operator==(const CString& a, const char* b) { return a.m_str == (b ? b : ""); }
@@ -81,7 +89,7 @@ public:
     char* GetBuffer(int minLength);
     void ReleaseBuffer(int newLength = -1);
 
-private:
+  private:
     std::string m_str;
 };
 

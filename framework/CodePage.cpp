@@ -8,7 +8,9 @@ namespace ks {
 
 namespace {
 
-bool IsSjisLead(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+bool IsSjisLead(unsigned char b) {
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
 
 // Decodes one well-formed UTF-8 sequence at s[i]; 0 when the bytes there do not form one.
 std::size_t Utf8Sequence(std::string_view s, std::size_t i, char32_t* out) {
@@ -28,13 +30,16 @@ std::size_t Utf8Sequence(std::string_view s, std::size_t i, char32_t* out) {
     } else {
         return 0;
     }
-    if (s.size() - i < n) return 0;
+    if (s.size() - i < n)
+        return 0;
     for (std::size_t k = 1; k < n; ++k) {
         const auto b = static_cast<unsigned char>(s[i + k]);
-        if ((b & 0xC0) != 0x80) return 0;
+        if ((b & 0xC0) != 0x80)
+            return 0;
         cp = (cp << 6) | (b & 0x3F);
     }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        return 0;
     *out = cp;
     return n;
 }
@@ -60,18 +65,23 @@ void AppendUtf8(std::string& out, char32_t cp) {
 // Upper-case mapping of the letters whose upper case has the same UTF-8 length: ASCII,
 // Latin-1 (but for the division sign), and the full-width Latin letters.
 char32_t UpperCodePoint(char32_t cp) {
-    if (cp >= 'a' && cp <= 'z') return cp - 0x20;
-    if (cp >= 0xE0 && cp <= 0xFE && cp != 0xF7) return cp - 0x20;
-    if (cp >= 0xFF41 && cp <= 0xFF5A) return cp - 0x20;
+    if (cp >= 'a' && cp <= 'z')
+        return cp - 0x20;
+    if (cp >= 0xE0 && cp <= 0xFE && cp != 0xF7)
+        return cp - 0x20;
+    if (cp >= 0xFF41 && cp <= 0xFF5A)
+        return cp - 0x20;
     return cp;
 }
 
 }  // namespace
 
 std::size_t MbCharLength(std::string_view s, std::size_t i, UINT codePage) {
-    if (i >= s.size()) return 0;
+    if (i >= s.size())
+        return 0;
     const auto b = static_cast<unsigned char>(s[i]);
-    if (b < 0x80) return 1;
+    if (b < 0x80)
+        return 1;
     if (codePage == kCodePageUtf8) {
         char32_t cp;
         std::size_t n = Utf8Sequence(s, i, &cp);
@@ -80,7 +90,8 @@ std::size_t MbCharLength(std::string_view s, std::size_t i, UINT codePage) {
     bool lead = codePage == kCodePageShiftJis ? IsSjisLead(b) : detail::IsDbcsLeadByte(codePage, b);
     // A lead byte takes the next byte as its trail byte; at the very end it stands alone,
     // and it never swallows the terminating NUL of a C string.
-    if (lead && i + 1 < s.size() && s[i + 1] != '\0') return 2;
+    if (lead && i + 1 < s.size() && s[i + 1] != '\0')
+        return 2;
     return 1;
 }
 
@@ -90,7 +101,8 @@ void MbMakeUpper(std::string& s, UINT codePage) {
         std::size_t n = MbCharLength(s, i, codePage);
         const auto b = static_cast<unsigned char>(s[i]);
         if (n == 1) {
-            if (b >= 'a' && b <= 'z') s[i] = static_cast<char>(b - 0x20);
+            if (b >= 'a' && b <= 'z')
+                s[i] = static_cast<char>(b - 0x20);
         } else if (codePage == kCodePageUtf8) {
             char32_t cp;
             Utf8Sequence(s, i, &cp);
@@ -103,7 +115,8 @@ void MbMakeUpper(std::string& s, UINT codePage) {
         } else if (codePage == kCodePageShiftJis) {
             // Full-width a..z (82 81..82 9A) to A..Z (82 60..82 79).
             const auto t = static_cast<unsigned char>(s[i + 1]);
-            if (b == 0x82 && t >= 0x81 && t <= 0x9A) s[i + 1] = static_cast<char>(t - 0x21);
+            if (b == 0x82 && t >= 0x81 && t <= 0x9A)
+                s[i + 1] = static_cast<char>(t - 0x21);
         }
         i += n;
     }

@@ -15,7 +15,7 @@ using POSITION = __POSITION*;
 
 template <class TYPE, class ARG_TYPE = const TYPE&>
 class CList {
-public:
+  public:
     // The block size is how many nodes the framework allocates at once; nodes are
     // allocated one by one here, which keeps the same behaviour.
     explicit CList(int nBlockSize = 10) : m_nBlockSize(nBlockSize) {}
@@ -35,14 +35,20 @@ public:
 
     POSITION AddHead(ARG_TYPE value) {
         Node* n = new Node{TYPE(value), nullptr, m_pHead};
-        if (m_pHead != nullptr) m_pHead->prev = n; else m_pTail = n;
+        if (m_pHead != nullptr)
+            m_pHead->prev = n;
+        else
+            m_pTail = n;
         m_pHead = n;
         ++m_nCount;
         return ToPos(n);
     }
     POSITION AddTail(ARG_TYPE value) {
         Node* n = new Node{TYPE(value), m_pTail, nullptr};
-        if (m_pTail != nullptr) m_pTail->next = n; else m_pHead = n;
+        if (m_pTail != nullptr)
+            m_pTail->next = n;
+        else
+            m_pHead = n;
         m_pTail = n;
         ++m_nCount;
         return ToPos(n);
@@ -94,18 +100,26 @@ public:
 
     POSITION InsertBefore(POSITION pos, ARG_TYPE value) {
         Node* at = FromPos(pos);
-        if (at == nullptr) return AddHead(value);
+        if (at == nullptr)
+            return AddHead(value);
         Node* n = new Node{TYPE(value), at->prev, at};
-        if (at->prev != nullptr) at->prev->next = n; else m_pHead = n;
+        if (at->prev != nullptr)
+            at->prev->next = n;
+        else
+            m_pHead = n;
         at->prev = n;
         ++m_nCount;
         return ToPos(n);
     }
     POSITION InsertAfter(POSITION pos, ARG_TYPE value) {
         Node* at = FromPos(pos);
-        if (at == nullptr) return AddTail(value);
+        if (at == nullptr)
+            return AddTail(value);
         Node* n = new Node{TYPE(value), at, at->next};
-        if (at->next != nullptr) at->next->prev = n; else m_pTail = n;
+        if (at->next != nullptr)
+            at->next->prev = n;
+        else
+            m_pTail = n;
         at->next = n;
         ++m_nCount;
         return ToPos(n);
@@ -115,18 +129,21 @@ public:
     POSITION Find(ARG_TYPE value, POSITION startAfter = nullptr) const {
         Node* n = startAfter == nullptr ? m_pHead : FromPos(startAfter)->next;
         for (; n != nullptr; n = n->next)
-            if (n->data == value) return ToPos(n);
+            if (n->data == value)
+                return ToPos(n);
         return nullptr;
     }
     // The element at a zero-based index, reached by walking from the head; null past the end.
     POSITION FindIndex(int index) const {
-        if (index < 0 || index >= m_nCount) return nullptr;
+        if (index < 0 || index >= m_nCount)
+            return nullptr;
         Node* n = m_pHead;
-        while (index-- > 0) n = n->next;
+        while (index-- > 0)
+            n = n->next;
         return ToPos(n);
     }
 
-private:
+  private:
     struct Node {
         TYPE data;
         Node* prev;
@@ -135,12 +152,19 @@ private:
     static POSITION ToPos(Node* n) { return reinterpret_cast<POSITION>(n); }
     static Node* FromPos(POSITION p) { return reinterpret_cast<Node*>(p); }
     static Node* Checked(Node* n) {
-        if (n == nullptr) throw std::out_of_range("CList: no element at this position");
+        if (n == nullptr)
+            throw std::out_of_range("CList: no element at this position");
         return n;
     }
     void Unlink(Node* n) {
-        if (n->prev != nullptr) n->prev->next = n->next; else m_pHead = n->next;
-        if (n->next != nullptr) n->next->prev = n->prev; else m_pTail = n->prev;
+        if (n->prev != nullptr)
+            n->prev->next = n->next;
+        else
+            m_pHead = n->next;
+        if (n->next != nullptr)
+            n->next->prev = n->prev;
+        else
+            m_pTail = n->prev;
         delete n;
         --m_nCount;
     }
@@ -152,7 +176,7 @@ private:
 };
 
 class CStringList : public CList<CString, const CString&> {
-public:
+  public:
     explicit CStringList(int nBlockSize = 10) : CList(nBlockSize) {}
 };
 

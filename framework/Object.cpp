@@ -3,10 +3,13 @@
 namespace ks {
 
 const CRuntimeClass* CObject::GetThisClass() {
-    static const CRuntimeClass rc = {"CObject", static_cast<int>(sizeof(CObject)), 0xFFFF, nullptr, nullptr};
+    static const CRuntimeClass rc = {"CObject", static_cast<int>(sizeof(CObject)), 0xFFFF, nullptr,
+                                     nullptr};
     return &rc;
 }
-const CRuntimeClass* CObject::GetRuntimeClass() const { return GetThisClass(); }
+const CRuntimeClass* CObject::GetRuntimeClass() const {
+    return GetThisClass();
+}
 
 IMPLEMENT_DYNAMIC(CCmdTarget, CObject)
 
@@ -20,14 +23,16 @@ const AFX_MSGMAP_ENTRY* CCmdTarget::FindMessageEntry(AfxSig sig, UINT message) c
     for (const AFX_MSGMAP* map = GetMessageMap(); map != nullptr;
          map = map->pfnGetBaseMap != nullptr ? map->pfnGetBaseMap() : nullptr) {
         for (const AFX_MSGMAP_ENTRY* e = map->lpEntries; e->nSig != AfxSig_end; ++e)
-            if (e->nSig == sig && e->nMessage == message) return e;
+            if (e->nSig == sig && e->nMessage == message)
+                return e;
     }
     return nullptr;
 }
 
 BOOL CCmdTarget::OnCmdMsg(UINT id) {
     const AFX_MSGMAP_ENTRY* e = FindMessageEntry(AfxSig_cmd, id);
-    if (e == nullptr) return FALSE;
+    if (e == nullptr)
+        return FALSE;
     (this->*(e->pfnCmd))();
     return TRUE;
 }

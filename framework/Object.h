@@ -16,48 +16,55 @@ struct CRuntimeClass {
     const CRuntimeClass* m_pBaseClass;
 
     // A new object of the class, or nullptr for a class that cannot be created dynamically.
-    CObject* CreateObject() const { return m_pfnCreateObject != nullptr ? m_pfnCreateObject() : nullptr; }
+    CObject* CreateObject() const {
+        return m_pfnCreateObject != nullptr ? m_pfnCreateObject() : nullptr;
+    }
     bool IsDerivedFrom(const CRuntimeClass* base) const {
         for (const CRuntimeClass* c = this; c != nullptr; c = c->m_pBaseClass)
-            if (c == base) return true;
+            if (c == base)
+                return true;
         return false;
     }
 };
 
 #define RUNTIME_CLASS(class_name) (class_name::GetThisClass())
 
-#define DECLARE_DYNAMIC(class_name)                                  \
-public:                                                              \
-    static const ::ks::CRuntimeClass* GetThisClass();                \
+#define DECLARE_DYNAMIC(class_name)                   \
+  public:                                             \
+    static const ::ks::CRuntimeClass* GetThisClass(); \
     const ::ks::CRuntimeClass* GetRuntimeClass() const override;
 
 #define DECLARE_DYNCREATE(class_name) \
     DECLARE_DYNAMIC(class_name)       \
     static ::ks::CObject* CreateObject();
 
-#define KS_IMPLEMENT_RUNTIMECLASS(class_name, base_name, schema, create)                  \
-    const ::ks::CRuntimeClass* class_name::GetThisClass() {                               \
+#define KS_IMPLEMENT_RUNTIMECLASS(class_name, base_name, schema, create)                          \
+    const ::ks::CRuntimeClass* class_name::GetThisClass() {                                       \
         static const ::ks::CRuntimeClass rc = {#class_name, static_cast<int>(sizeof(class_name)), \
-                                               schema, create, base_name::GetThisClass()}; \
-        return &rc;                                                                       \
-    }                                                                                     \
-    const ::ks::CRuntimeClass* class_name::GetRuntimeClass() const { return GetThisClass(); }
+                                               schema, create, base_name::GetThisClass()};        \
+        return &rc;                                                                               \
+    }                                                                                             \
+    const ::ks::CRuntimeClass* class_name::GetRuntimeClass() const {                              \
+        return GetThisClass();                                                                    \
+    }
 
 #define IMPLEMENT_DYNAMIC(class_name, base_name) \
     KS_IMPLEMENT_RUNTIMECLASS(class_name, base_name, 0xFFFF, nullptr)
 
-#define IMPLEMENT_DYNCREATE(class_name, base_name)                              \
-    ::ks::CObject* class_name::CreateObject() { return new class_name; }        \
+#define IMPLEMENT_DYNCREATE(class_name, base_name) \
+    ::ks::CObject* class_name::CreateObject() {    \
+        return new class_name;                     \
+    }                                              \
     KS_IMPLEMENT_RUNTIMECLASS(class_name, base_name, 0xFFFF, class_name::CreateObject)
 
 class CObject {
-public:
+  public:
     virtual ~CObject() = default;
     static const CRuntimeClass* GetThisClass();
     virtual const CRuntimeClass* GetRuntimeClass() const;
     bool IsKindOf(const CRuntimeClass* rc) const { return GetRuntimeClass()->IsDerivedFrom(rc); }
 
-protected:
+  protected:
     CObject() = default;
     CObject(const CObject&) = default;
     CObject& operator=(const CObject&) = default;
@@ -86,7 +93,7 @@ struct AFX_MSGMAP {
 };
 
 class CCmdTarget : public CObject {
-public:
+  public:
     DECLARE_DYNAMIC(CCmdTarget)
     static const AFX_MSGMAP* GetThisMessageMap();
     virtual const AFX_MSGMAP* GetMessageMap() const { return GetThisMessageMap(); }
@@ -97,11 +104,11 @@ public:
     BOOL OnCmdMsg(UINT id);
 };
 
-#define DECLARE_MESSAGE_MAP()                                 \
-protected:                                                    \
-    static const ::ks::AFX_MSGMAP* GetThisMessageMap();       \
-    const ::ks::AFX_MSGMAP* GetMessageMap() const override;   \
-    template <class>                                          \
+#define DECLARE_MESSAGE_MAP()                               \
+  protected:                                                \
+    static const ::ks::AFX_MSGMAP* GetThisMessageMap();     \
+    const ::ks::AFX_MSGMAP* GetMessageMap() const override; \
+    template <class>                                        \
     friend struct ::ks::MessageMapAccess;
 
 template <class T>
@@ -109,31 +116,33 @@ struct MessageMapAccess {
     static const AFX_MSGMAP* Get() { return T::GetThisMessageMap(); }
 };
 
-#define BEGIN_MESSAGE_MAP(theClass, baseClass)                                            \
-    const ::ks::AFX_MSGMAP* theClass::GetMessageMap() const { return GetThisMessageMap(); } \
-    const ::ks::AFX_MSGMAP* theClass::GetThisMessageMap() {                               \
-        using ThisClass = theClass;                                                       \
-        using TheBaseClass = baseClass;                                                   \
-        static_cast<void>(sizeof(ThisClass));                                             \
+#define BEGIN_MESSAGE_MAP(theClass, baseClass)                \
+    const ::ks::AFX_MSGMAP* theClass::GetMessageMap() const { \
+        return GetThisMessageMap();                           \
+    }                                                         \
+    const ::ks::AFX_MSGMAP* theClass::GetThisMessageMap() {   \
+        using ThisClass = theClass;                           \
+        using TheBaseClass = baseClass;                       \
+        static_cast<void>(sizeof(ThisClass));                 \
         static const ::ks::AFX_MSGMAP_ENTRY entries[] = {
-
-#define ON_THREAD_MESSAGE(message, memberFxn)                                              \
+#define ON_THREAD_MESSAGE(message, memberFxn)                                                 \
     {message, ::ks::AfxSig_thread, static_cast<::ks::AFX_PMSG_THREAD>(&ThisClass::memberFxn), \
      nullptr, nullptr},
 
-#define ON_MESSAGE(message, memberFxn) \
-    {message, ::ks::AfxSig_wnd, nullptr, static_cast<::ks::AFX_PMSG_WND>(&ThisClass::memberFxn), nullptr},
+#define ON_MESSAGE(message, memberFxn)                                                           \
+    {message, ::ks::AfxSig_wnd, nullptr, static_cast<::ks::AFX_PMSG_WND>(&ThisClass::memberFxn), \
+     nullptr},
 
 #define ON_COMMAND(id, memberFxn) \
     {id, ::ks::AfxSig_cmd, nullptr, nullptr, static_cast<::ks::AFX_PMSG_CMD>(&memberFxn)},
 
-#define END_MESSAGE_MAP()                                                          \
-    {0, ::ks::AfxSig_end, nullptr, nullptr, nullptr}                               \
-    }                                                                              \
-    ;                                                                              \
-    static const ::ks::AFX_MSGMAP messageMap = {                                   \
-        &::ks::MessageMapAccess<TheBaseClass>::Get, &entries[0]};                  \
-    return &messageMap;                                                            \
+#define END_MESSAGE_MAP()                                                                   \
+    { 0, ::ks::AfxSig_end, nullptr, nullptr, nullptr }                                      \
+    }                                                                                       \
+    ;                                                                                       \
+    static const ::ks::AFX_MSGMAP messageMap = {&::ks::MessageMapAccess<TheBaseClass>::Get, \
+                                                &entries[0]};                               \
+    return &messageMap;                                                                     \
     }
 
 }  // namespace ks

@@ -11,13 +11,13 @@
 namespace ks {
 
 class CResourceException : public std::runtime_error {
-public:
+  public:
     CResourceException() : std::runtime_error("a system resource could not be created") {}
 };
 [[noreturn]] void AfxThrowResourceException();
 
 class CSyncObject : public CObject {
-public:
+  public:
     ~CSyncObject() override;
     CSyncObject(const CSyncObject&) = delete;
     CSyncObject& operator=(const CSyncObject&) = delete;
@@ -28,20 +28,21 @@ public:
     virtual BOOL Unlock() = 0;
     HANDLE m_hObject = nullptr;
 
-protected:
+  protected:
     CSyncObject() = default;
 };
 
 class CMutex : public CSyncObject {
-public:
-    explicit CMutex(BOOL initiallyOwn = FALSE, const char* name = nullptr, void* security = nullptr);
+  public:
+    explicit CMutex(BOOL initiallyOwn = FALSE, const char* name = nullptr,
+                    void* security = nullptr);
     BOOL Unlock() override;
     // Whether a mutex of that name existed already when this one was created.
     BOOL m_bAlreadyExisted = FALSE;
 };
 
 class CSemaphore : public CSyncObject {
-public:
+  public:
     // Unnamed semaphores only: this program never shares one between processes.
     explicit CSemaphore(LONG initialCount = 1, LONG maxCount = 1, const char* name = nullptr,
                         void* security = nullptr);
@@ -50,7 +51,7 @@ public:
 };
 
 class CEvent : public CSyncObject {
-public:
+  public:
     explicit CEvent(BOOL initiallyOwn = FALSE, BOOL manualReset = FALSE, const char* name = nullptr,
                     void* security = nullptr);
     BOOL SetEvent();
@@ -61,7 +62,7 @@ public:
 // Acquires one sync object for a scope and gives it back on Unlock or at the end of the
 // scope (also when the scope ends by an exception).
 class CSingleLock {
-public:
+  public:
     explicit CSingleLock(CSyncObject* object, BOOL initialLock = FALSE);
     ~CSingleLock();
     CSingleLock(const CSingleLock&) = delete;
@@ -71,7 +72,7 @@ public:
     BOOL Unlock();
     BOOL IsLocked() const { return m_bAcquired; }
 
-private:
+  private:
     CSyncObject* m_pObject;
     BOOL m_bAcquired = FALSE;
 };

@@ -15,29 +15,39 @@ END_MESSAGE_MAP()
 
 CWinApp::CWinApp(const char* appName) : m_pszAppName(appName) {
     m_bAutoDelete = FALSE;  // a static object: never deleted by the framework
-    if (g_pApp == nullptr) g_pApp = this;
+    if (g_pApp == nullptr)
+        g_pApp = this;
 }
 
 CWinApp::~CWinApp() {
-    if (g_pApp == this) g_pApp = nullptr;
+    if (g_pApp == this)
+        g_pApp = nullptr;
 }
 
-BOOL CWinApp::InitInstance() { return TRUE; }
+BOOL CWinApp::InitInstance() {
+    return TRUE;
+}
 
-int CWinApp::ExitInstance() { return static_cast<int>(m_msgCur.wParam); }
+int CWinApp::ExitInstance() {
+    return static_cast<int>(m_msgCur.wParam);
+}
 
 void CWinApp::OnHelp() {}
 
-CWinApp* AfxGetApp() { return g_pApp; }
+CWinApp* AfxGetApp() {
+    return g_pApp;
+}
 
 int AfxWinMain() {
     CWinApp* app = AfxGetApp();
-    if (app == nullptr) return EndProcess(-1);
+    if (app == nullptr)
+        return EndProcess(-1);
     app->m_nThreadID = GetCurrentThreadId();
     EnsureMessageQueue();
     int code;
     if (!app->InitInstance()) {
-        if (app->m_pMainWnd != nullptr) app->m_pMainWnd->DestroyWindow();
+        if (app->m_pMainWnd != nullptr)
+            app->m_pMainWnd->DestroyWindow();
         code = app->ExitInstance();
     } else {
         code = app->Run();

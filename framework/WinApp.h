@@ -10,7 +10,7 @@ namespace ks {
 inline constexpr UINT ID_HELP = 0xE146;
 
 class CWinApp : public CWinThread {
-public:
+  public:
     DECLARE_DYNAMIC(CWinApp)
     explicit CWinApp(const char* appName = nullptr);
     ~CWinApp() override;

@@ -7,29 +7,37 @@ IMPLEMENT_DYNAMIC(CWinThread, CCmdTarget)
 CWinThread::CWinThread() = default;
 
 CWinThread::~CWinThread() {
-    if (m_hThread != nullptr) CloseHandle(m_hThread);
-    if (m_hStarted != nullptr) CloseHandle(m_hStarted);
-    if (m_hResume != nullptr) CloseHandle(m_hResume);
+    if (m_hThread != nullptr)
+        CloseHandle(m_hThread);
+    if (m_hStarted != nullptr)
+        CloseHandle(m_hStarted);
+    if (m_hResume != nullptr)
+        CloseHandle(m_hResume);
 }
 
 BOOL CWinThread::CreateThread(DWORD createFlags, UINT /*stackSize*/) {
-    if (m_hThread != nullptr) return FALSE;
+    if (m_hThread != nullptr)
+        return FALSE;
     m_hStarted = CreateEventObject(TRUE, FALSE);
     m_hResume = CreateEventObject(TRUE, FALSE);
-    if (m_hStarted == nullptr || m_hResume == nullptr) return FALSE;
+    if (m_hStarted == nullptr || m_hResume == nullptr)
+        return FALSE;
     DWORD id = 0;
     m_hThread = ks::CreateThread(&CWinThread::ThreadEntry, this, &id);
-    if (m_hThread == nullptr) return FALSE;
+    if (m_hThread == nullptr)
+        return FALSE;
     m_nThreadID = id;
     // The new thread makes its queue and then waits for the resume event, so messages
     // posted from here on are kept even while it is suspended.
     WaitForSingleObject(m_hStarted, INFINITE);
-    if ((createFlags & CREATE_SUSPENDED) == 0) ResumeThread();
+    if ((createFlags & CREATE_SUSPENDED) == 0)
+        ResumeThread();
     return TRUE;
 }
 
 DWORD CWinThread::ResumeThread() {
-    if (m_bResumed || m_hResume == nullptr) return 0;
+    if (m_bResumed || m_hResume == nullptr)
+        return 0;
     m_bResumed = true;
     SetEvent(m_hResume);
     return 1;
@@ -39,9 +47,13 @@ BOOL CWinThread::PostThreadMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     return ks::PostThreadMessage(m_nThreadID, message, wParam, lParam);
 }
 
-BOOL CWinThread::InitInstance() { return FALSE; }
+BOOL CWinThread::InitInstance() {
+    return FALSE;
+}
 
-int CWinThread::ExitInstance() { return static_cast<int>(m_msgCur.wParam); }
+int CWinThread::ExitInstance() {
+    return static_cast<int>(m_msgCur.wParam);
+}
 
 int CWinThread::Run() {
     for (;;) {
@@ -61,13 +73,15 @@ int CWinThread::Run() {
 
 BOOL CWinThread::DispatchThreadMessage(const MSG& msg) {
     const AFX_MSGMAP_ENTRY* e = FindMessageEntry(AfxSig_thread, msg.message);
-    if (e == nullptr) return FALSE;
+    if (e == nullptr)
+        return FALSE;
     (this->*(e->pfnThread))(msg.wParam, msg.lParam);
     return TRUE;
 }
 
 void CWinThread::Delete() {
-    if (m_bAutoDelete) delete this;
+    if (m_bAutoDelete)
+        delete this;
 }
 
 unsigned CWinThread::ThreadEntry(void* self) {
@@ -84,15 +98,18 @@ unsigned CWinThread::ThreadEntry(void* self) {
 
 CWinThread* AfxBeginThread(const CRuntimeClass* threadClass, int /*priority*/, UINT stackSize,
                            DWORD createFlags, void* /*security*/) {
-    if (threadClass == nullptr || !threadClass->IsDerivedFrom(RUNTIME_CLASS(CWinThread))) return nullptr;
+    if (threadClass == nullptr || !threadClass->IsDerivedFrom(RUNTIME_CLASS(CWinThread)))
+        return nullptr;
     CObject* object = threadClass->CreateObject();
-    if (object == nullptr) return nullptr;
+    if (object == nullptr)
+        return nullptr;
     auto* thread = static_cast<CWinThread*>(object);
     if (!thread->CreateThread(createFlags | CREATE_SUSPENDED, stackSize)) {
         delete thread;
         return nullptr;
     }
-    if ((createFlags & CREATE_SUSPENDED) == 0) thread->ResumeThread();
+    if ((createFlags & CREATE_SUSPENDED) == 0)
+        thread->ResumeThread();
     return thread;
 }
 

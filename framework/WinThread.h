@@ -15,7 +15,7 @@ namespace ks {
 class CWnd;
 
 class CWinThread : public CCmdTarget {
-public:
+  public:
     DECLARE_DYNAMIC(CWinThread)
     CWinThread();
     ~CWinThread() override;
@@ -44,11 +44,11 @@ public:
     CWnd* m_pMainWnd = nullptr;
     MSG m_msgCur;
 
-protected:
+  protected:
     // Runs the message map's ON_THREAD_MESSAGE handler; FALSE when there is none.
     virtual BOOL DispatchThreadMessage(const MSG& msg);
 
-private:
+  private:
     static unsigned ThreadEntry(void* self);
     HANDLE m_hStarted = nullptr;
     HANDLE m_hResume = nullptr;

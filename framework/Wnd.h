@@ -9,7 +9,7 @@
 namespace ks {
 
 class CWnd : public CCmdTarget {
-public:
+  public:
     DECLARE_DYNAMIC(CWnd)
     CWnd() = default;
     ~CWnd() override;

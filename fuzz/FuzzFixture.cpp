@@ -14,7 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace ks;
     CMachineModel model;
     try {
-        model = LoadMachineText(std::string(reinterpret_cast<const char*>(data), size), "fuzz.json");
+        model =
+            LoadMachineText(std::string(reinterpret_cast<const char*>(data), size), "fuzz.json");
     } catch (const CFixtureError&) {
         return 0;
     }
@@ -26,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     scanner.m_nodeFieldMask = 0x7FF;
     scanner.Scan();
     for (const auto& call : platform.IoctlCalls()) {
-        if (std::find(std::begin(kAllowedIoctls), std::end(kAllowedIoctls), call.m_dwCode) == std::end(kAllowedIoctls))
+        if (std::find(std::begin(kAllowedIoctls), std::end(kAllowedIoctls), call.m_dwCode) ==
+            std::end(kAllowedIoctls))
             __builtin_trap();
     }
     return 0;

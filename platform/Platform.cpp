@@ -16,6 +16,8 @@ IPlatform& Platform() {
 CPlatformScope::CPlatformScope(IPlatform& platform)
     : m_pPrevious(g_current.exchange(&platform, std::memory_order_acq_rel)) {}
 
-CPlatformScope::~CPlatformScope() { g_current.store(m_pPrevious, std::memory_order_release); }
+CPlatformScope::~CPlatformScope() {
+    g_current.store(m_pPrevious, std::memory_order_release);
+}
 
 }  // namespace ks

@@ -24,7 +24,7 @@
 namespace ks {
 
 class IPlatform {
-public:
+  public:
     virtual ~IPlatform() = default;
 
     // --- Device I/O on host controllers and hubs ---------------------------------------
@@ -79,8 +79,8 @@ public:
                                                   ULONG flags) = 0;
     virtual CONFIGRET CM_Get_Device_ID_ListA(const char* filter, char* buffer, ULONG length,
                                              ULONG flags) = 0;
-    virtual CONFIGRET CM_Get_DevNode_Status(ULONG* status, ULONG* problemNumber,
-                                            DEVINST devInst, ULONG flags) = 0;
+    virtual CONFIGRET CM_Get_DevNode_Status(ULONG* status, ULONG* problemNumber, DEVINST devInst,
+                                            ULONG flags) = 0;
     // A registry property of a node. CR_BUFFER_SMALL with *length = size needed when the
     // buffer is missing or too small; CR_NO_SUCH_VALUE when the node lacks the property.
     virtual CONFIGRET CM_Get_DevNode_Registry_PropertyA(DEVINST devInst, ULONG property,
@@ -104,13 +104,13 @@ IPlatform& NativePlatform();
 // Installs a backend for the lifetime of the scope (a test's, or a tool's --machine run),
 // restoring the previous one when it ends. Scopes nest.
 class CPlatformScope {
-public:
+  public:
     explicit CPlatformScope(IPlatform& platform);
     ~CPlatformScope();
     CPlatformScope(const CPlatformScope&) = delete;
     CPlatformScope& operator=(const CPlatformScope&) = delete;
 
-private:
+  private:
     IPlatform* m_pPrevious;
 };
 

@@ -23,9 +23,11 @@ struct GUID {
     std::uint8_t Data4[8];
 };
 inline bool operator==(const GUID& a, const GUID& b) {
-    if (a.Data1 != b.Data1 || a.Data2 != b.Data2 || a.Data3 != b.Data3) return false;
+    if (a.Data1 != b.Data1 || a.Data2 != b.Data2 || a.Data3 != b.Data3)
+        return false;
     for (int i = 0; i < 8; ++i)
-        if (a.Data4[i] != b.Data4[i]) return false;
+        if (a.Data4[i] != b.Data4[i])
+            return false;
     return true;
 }
 
@@ -59,7 +61,8 @@ struct SP_DEVINFO_DATA {
 static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == 28);
 static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == 5);
 static_assert(sizeof(SP_DEVINFO_DATA) == 28);
-inline constexpr std::size_t kDevicePathOffset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
+inline constexpr std::size_t kDevicePathOffset =
+    offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
 
 inline constexpr DWORD DIGCF_PRESENT = 0x02;
 inline constexpr DWORD DIGCF_DEVICEINTERFACE = 0x10;
@@ -96,7 +99,7 @@ inline constexpr ULONG CM_DRP_LOWERFILTERS = 0x13;
 inline constexpr ULONG CM_DRP_ENUMERATOR_NAME = 0x17;
 
 // The seven USB driver requests the program sends, and nothing else: every one only reads.
-inline constexpr DWORD IOCTL_USB_GET_ROOT_HUB_NAME = 0x220408;  // to a host controller
+inline constexpr DWORD IOCTL_USB_GET_ROOT_HUB_NAME = 0x220408;     // to a host controller
 inline constexpr DWORD IOCTL_USB_GET_NODE_INFORMATION = 0x220408;  // same code, to a hub
 inline constexpr DWORD IOCTL_USB_GET_NODE_CONNECTION_INFORMATION = 0x22040C;
 inline constexpr DWORD IOCTL_USB_GET_DESCRIPTOR_FROM_NODE_CONNECTION = 0x220410;
@@ -126,14 +129,14 @@ inline constexpr DWORD DeviceHubNestedTooDeeply = 7;
 inline constexpr DWORD DeviceInLegacyHub = 8;
 
 // Request layouts (byte-packed, little-endian), as offsets and sizes.
-inline constexpr std::size_t kHcdNameProbeSize = 6;       // USB_HCD_DRIVERKEY_NAME / USB_ROOT_HUB_NAME
+inline constexpr std::size_t kHcdNameProbeSize = 6;  // USB_HCD_DRIVERKEY_NAME / USB_ROOT_HUB_NAME
 inline constexpr std::size_t kHcdNameTextOffset = 4;
-inline constexpr std::size_t kPortNameProbeSize = 10;     // USB_NODE_CONNECTION_(DRIVERKEY_)NAME
+inline constexpr std::size_t kPortNameProbeSize = 10;  // USB_NODE_CONNECTION_(DRIVERKEY_)NAME
 inline constexpr std::size_t kPortNameLengthOffset = 4;
 inline constexpr std::size_t kPortNameTextOffset = 8;
-inline constexpr std::size_t kNodeInformationSize = 76;   // USB_NODE_INFORMATION
+inline constexpr std::size_t kNodeInformationSize = 76;  // USB_NODE_INFORMATION
 inline constexpr std::size_t kNodeInfoPortCountOffset = 6;
-inline constexpr std::size_t kConnectionInfoSize = 365;   // USB_NODE_CONNECTION_INFORMATION(_EX)
+inline constexpr std::size_t kConnectionInfoSize = 365;  // USB_NODE_CONNECTION_INFORMATION(_EX)
 inline constexpr std::size_t kDescriptorRequestHeaderSize = 12;  // USB_DESCRIPTOR_REQUEST
 inline constexpr std::size_t kDescriptorRequestDataSize = 255;
 inline constexpr std::size_t kDescriptorRequestSize = 267;

@@ -11,7 +11,7 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
 pkgs=(
   build-essential cmake ninja-build pkg-config git
-  clang libclang-rt-14-dev
+  clang clang-format libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-i686-dev

@@ -7,6 +7,19 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
+status=0
+
+# Every C++ file follows the one .clang-format.
+echo "=== format"
+unformatted=$(git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run 2>&1 | grep -o '^[^:]*: warning' | cut -d: -f1 | sort -u || true)
+if [ -n "$unformatted" ]; then
+  echo "FAILED: not formatted with clang-format (run: git ls-files '*.cpp' '*.h' | xargs clang-format -i):"
+  echo "$unformatted" | sed 's/^/  /'
+  status=1
+else
+  echo "ok: every C++ file is formatted"
+fi
+
 for preset in linux linux-asan win32; do
   echo "=== $preset: configure and build"
   cmake --preset "$preset" >/dev/null
@@ -14,7 +27,6 @@ for preset in linux linux-asan win32; do
 done
 
 export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
-status=0
 for preset in linux linux-asan win32; do
   echo "=== $preset: tests"
   if [ "$preset" = win32 ]; then

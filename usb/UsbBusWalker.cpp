@@ -14,8 +14,10 @@ namespace ks {
 void CUsbBusWalker::Scan() {
     m_controllerKeys.RemoveAll();
     m_hubPath.clear();
-    if (m_discovery & kDiscoverHcdNames) EnumerateHcdNames();
-    if (m_discovery & kDiscoverInterfaces) EnumerateHostControllerInterfaces();
+    if (m_discovery & kDiscoverHcdNames)
+        EnumerateHcdNames();
+    if (m_discovery & kDiscoverInterfaces)
+        EnumerateHostControllerInterfaces();
 }
 
 void CUsbBusWalker::EnumerateHcdNames() {
@@ -30,31 +32,37 @@ void CUsbBusWalker::EnumerateHostControllerInterfaces() {
     IPlatform& p = Platform();
     HDEVINFO set = p.SetupDiGetClassDevsA(&GUID_DEVINTERFACE_USB_HOST_CONTROLLER, nullptr, 0,
                                           DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (set == INVALID_HANDLE_VALUE) return;
+    if (set == INVALID_HANDLE_VALUE)
+        return;
     SP_DEVICE_INTERFACE_DATA data{};
     data.cbSize = sizeof(data);
     std::vector<unsigned char> detail;
-    for (DWORD index = 0;
-         p.SetupDiEnumDeviceInterfaces(set, nullptr, &GUID_DEVINTERFACE_USB_HOST_CONTROLLER, index, &data); ++index) {
+    for (DWORD index = 0; p.SetupDiEnumDeviceInterfaces(
+             set, nullptr, &GUID_DEVINTERFACE_USB_HOST_CONTROLLER, index, &data);
+         ++index) {
         // An interface whose required detail size is 0 is passed over without a second call.
         CString devicePath;
-        if (GetInterfaceDevicePath(set, data, detail, nullptr, devicePath)) CheckHostController(devicePath);
+        if (GetInterfaceDevicePath(set, data, detail, nullptr, devicePath))
+            CheckHostController(devicePath);
     }
     p.SetupDiDestroyDeviceInfoList(set);
 }
 
 void CUsbBusWalker::CheckHostController(CString& controllerPath) {
     CUsbIoHandle controller(controllerPath);
-    if (!controller.Open()) return;
+    if (!controller.Open())
+        return;
     CString driverKey;
     int isNew = controller.GetHcdDriverKeyName(driverKey) ? RememberController(driverKey) : 0;
     controller.Close();
-    if (isNew) WalkHostController(controllerPath);
+    if (isNew)
+        WalkHostController(controllerPath);
 }
 
 int CUsbBusWalker::RememberController(CString driverKey) {
     driverKey.MakeUpper();
-    if (m_controllerKeys.Find(driverKey) != nullptr) return 0;
+    if (m_controllerKeys.Find(driverKey) != nullptr)
+        return 0;
     m_controllerKeys.AddTail(driverKey);
     return 1;
 }
@@ -63,27 +71,32 @@ int CUsbBusWalker::RememberController(CString driverKey) {
 
 void CUsbBusWalker::WalkHostController(CString& controllerPath) {
     CUsbIoHandle controller(controllerPath);
-    if (!controller.Open()) return;
+    if (!controller.Open())
+        return;
     CString rootHub;
     int ok = controller.GetRootHubName(rootHub);
     controller.Close();
-    if (ok) WalkHub(rootHub);
+    if (ok)
+        WalkHub(rootHub);
 }
 
 void CUsbBusWalker::WalkHub(CString& hubName) {
     CString key = hubName;
     key.MakeUpper();
-    if (m_hubPath.size() >= kMaxHubDepth || std::find(m_hubPath.begin(), m_hubPath.end(), key) != m_hubPath.end())
+    if (m_hubPath.size() >= kMaxHubDepth ||
+        std::find(m_hubPath.begin(), m_hubPath.end(), key) != m_hubPath.end())
         return;
     CString path;
     path.Format("\\\\.\\%s", hubName.GetString());
     CUsbIoHandle hub(path);
-    if (!hub.Open()) return;
+    if (!hub.Open())
+        return;
     NodeInformation info{};
     if (hub.GetNodeInformation(info)) {
         m_hubPath.push_back(key);
         const int ports = info[kNodeInfoPortCountOffset];
-        for (int port = 1; port <= ports; ++port) VisitPort(hub, port);
+        for (int port = 1; port <= ports; ++port)
+            VisitPort(hub, port);
         m_hubPath.pop_back();
     }
     hub.Close();
@@ -91,7 +104,8 @@ void CUsbBusWalker::WalkHub(CString& hubName) {
 
 void CUsbBusWalker::VisitPort(CUsbIoHandle& hub, int& port) {
     std::vector<BYTE> connection;
-    if (!hub.GetNodeConnectionInformation(port, connection)) return;
+    if (!hub.GetNodeConnectionInformation(port, connection))
+        return;
     if (connection[conn::DeviceIsHub] != 0) {
         OnHubPort(hub, port, connection.data());
     } else {
@@ -103,7 +117,8 @@ void CUsbBusWalker::OnHubPort(CUsbIoHandle& hub, int& port, const BYTE* /*connec
     CString name;
     hub.GetNodeConnectionName(port, name);
     // A failed name request leaves the name empty; "\\.\" then opens nothing.
-    if (name.IsEmpty()) return;
+    if (name.IsEmpty())
+        return;
     WalkHub(name);
 }
 
@@ -112,28 +127,36 @@ void CUsbBusWalker::OnDevicePort(CUsbIoHandle&, int&, const BYTE*) {}
 // --- Device records ----------------------------------------------------------------------
 
 void CUsbDeviceLister::Scan() {
-    if (m_pDevices != nullptr) m_pDevices->clear();
+    if (m_pDevices != nullptr)
+        m_pDevices->clear();
     CUsbBusWalker::Scan();
 }
 
 void CUsbDeviceLister::OnDevicePort(CUsbIoHandle& hub, int& port, const BYTE* connection) {
     CUsbBusWalker::OnDevicePort(hub, port, connection);
     CUsbDeviceInfo device;
-    if (FillFromConnection(hub, port, connection, device)) AddDevice(device);
+    if (FillFromConnection(hub, port, connection, device))
+        AddDevice(device);
 }
 
 void CUsbDeviceLister::AddDevice(CUsbDeviceInfo& device) {
-    if (m_pDevices != nullptr) m_pDevices->push_back(device);
+    if (m_pDevices != nullptr)
+        m_pDevices->push_back(device);
 }
 
 int CUsbDeviceLister::FillFromConnection(CUsbIoHandle& hub, int& port, const BYTE* connection,
                                          CUsbDeviceInfo& device) {
     device = CUsbDeviceInfo();
-    if (ReadLe32(connection + conn::ConnectionStatus) != DeviceConnected) return 0;
-    if (m_fields & kFieldVendorId) device.m_idVendor = ReadLe16(connection + conn::idVendor);
-    if (m_fields & kFieldProductId) device.m_idProduct = ReadLe16(connection + conn::idProduct);
-    if (m_fields & kFieldBcdUsb) device.m_bcdUSB = ReadLe16(connection + conn::bcdUSB);
-    if (m_fields & kFieldSpeed) device.m_speed = connection[conn::Speed];
+    if (ReadLe32(connection + conn::ConnectionStatus) != DeviceConnected)
+        return 0;
+    if (m_fields & kFieldVendorId)
+        device.m_idVendor = ReadLe16(connection + conn::idVendor);
+    if (m_fields & kFieldProductId)
+        device.m_idProduct = ReadLe16(connection + conn::idProduct);
+    if (m_fields & kFieldBcdUsb)
+        device.m_bcdUSB = ReadLe16(connection + conn::bcdUSB);
+    if (m_fields & kFieldSpeed)
+        device.m_speed = connection[conn::Speed];
 
     BYTE iManufacturer = connection[conn::iManufacturer];
     BYTE iProduct = connection[conn::iProduct];
@@ -141,7 +164,8 @@ int CUsbDeviceLister::FillFromConnection(CUsbIoHandle& hub, int& port, const BYT
     const bool wantManufacturer = (m_fields & kFieldManufacturer) && iManufacturer != 0;
     const bool wantProduct = (m_fields & kFieldProduct) && iProduct != 0;
     const bool wantSerial = (m_fields & kFieldSerialNumber) && iSerial != 0;
-    if (!wantManufacturer && !wantProduct && !wantSerial) return 1;
+    if (!wantManufacturer && !wantProduct && !wantSerial)
+        return 1;
 
     std::vector<WORD> languages;
     if (hub.GetLanguageIds(port, languages) && !languages.empty()) {
@@ -150,7 +174,8 @@ int CUsbDeviceLister::FillFromConnection(CUsbIoHandle& hub, int& port, const BYT
         CString text;
         if (wantManufacturer && hub.GetStringDescriptorText(port, iManufacturer, language, text))
             device.m_strManufacturer = text;
-        if (wantProduct && hub.GetStringDescriptorText(port, iProduct, language, text)) device.m_strProduct = text;
+        if (wantProduct && hub.GetStringDescriptorText(port, iProduct, language, text))
+            device.m_strProduct = text;
         if (wantSerial) {
             if (hub.GetStringDescriptorText(port, iSerial, language, text)) {
                 device.m_strSerialNumber = text;
@@ -164,13 +189,16 @@ int CUsbDeviceLister::FillFromConnection(CUsbIoHandle& hub, int& port, const BYT
     return 1;
 }
 
-void CUsbDeviceLister::ReadSerialFromDeviceId(CUsbIoHandle& hub, int& port, CUsbDeviceInfo& device) {
+void CUsbDeviceLister::ReadSerialFromDeviceId(CUsbIoHandle& hub, int& port,
+                                              CUsbDeviceInfo& device) {
     CString driverKey;
-    if (hub.GetNodeConnectionDriverKeyName(port, driverKey) != TRUE) return;
+    if (hub.GetNodeConnectionDriverKeyName(port, driverKey) != TRUE)
+        return;
     DEVINST node = FindDevNodeByDriverKey(driverKey);
     WORD vendorId = 0, productId = 0;
     CString serial, location;
-    if (GetUsbIdentityFromDevNode(node, vendorId, productId, serial, location) == 1) device.m_strSerialNumber = serial;
+    if (GetUsbIdentityFromDevNode(node, vendorId, productId, serial, location) == 1)
+        device.m_strSerialNumber = serial;
 }
 
 }  // namespace ks

@@ -17,8 +17,8 @@
 namespace ks {
 
 class CUsbBusWalker {
-public:
-    static constexpr int kDiscoverHcdNames = 0x1;  // "\\.\HCD0" .. "\\.\HCD9"
+  public:
+    static constexpr int kDiscoverHcdNames = 0x1;    // "\\.\HCD0" .. "\\.\HCD9"
     static constexpr int kDiscoverInterfaces = 0x2;  // host-controller device interfaces
     // Hubs nest at most a few tiers deep; a platform that reports more is not followed.
     static constexpr std::size_t kMaxHubDepth = 32;
@@ -37,21 +37,21 @@ public:
     virtual void OnHubPort(CUsbIoHandle& hub, int& port, const BYTE* connection);
     virtual void OnDevicePort(CUsbIoHandle& hub, int& port, const BYTE* connection);
 
-protected:
+  protected:
     void CheckHostController(CString& controllerPath);
     int RememberController(CString driverKey);
 
     CStringList m_controllerKeys;  // upper-cased driver keys of the controllers walked this scan
     int m_discovery;
 
-private:
+  private:
     // Upper-cased names of the hubs on the path being walked: a hub that a port reports
     // again below itself is not entered a second time.
     std::vector<CString> m_hubPath;
 };
 
 class CUsbDeviceLister : public CUsbBusWalker {
-public:
+  public:
     static constexpr int kFieldVendorId = 0x1;
     static constexpr int kFieldProductId = 0x2;
     static constexpr int kFieldManufacturer = 0x4;
@@ -71,15 +71,16 @@ public:
     std::vector<CUsbDeviceInfo>* m_pDevices;  // the owner's list; not owned; may be null
     int m_fields = 0;  // field selection, set by the owner before the first scan
 
-protected:
+  protected:
     // Fills `device` from a port's connection information: 1 when the port holds a
     // connected device, 0 otherwise.
-    int FillFromConnection(CUsbIoHandle& hub, int& port, const BYTE* connection, CUsbDeviceInfo& device);
+    int FillFromConnection(CUsbIoHandle& hub, int& port, const BYTE* connection,
+                           CUsbDeviceInfo& device);
     // The serial part of the device's instance ID, when the device will not give its
     // serial number string.
     void ReadSerialFromDeviceId(CUsbIoHandle& hub, int& port, CUsbDeviceInfo& device);
 
-private:
+  private:
     static constexpr int kDiscoverAll = kDiscoverHcdNames | kDiscoverInterfaces;
 };
 

@@ -7,7 +7,7 @@
 namespace ks {
 
 class CUsbDeviceInfo {
-public:
+  public:
     CUsbDeviceInfo() = default;
     CUsbDeviceInfo(const CUsbDeviceInfo&) = default;
     CUsbDeviceInfo& operator=(const CUsbDeviceInfo&) = default;

@@ -9,37 +9,44 @@ namespace ks {
 
 CString AnsiFromUtf16(const std::u16string& text) {
     std::size_t n = 0;
-    while (n < text.size() && text[n] != 0) ++n;
-    if (n == 0) return CString();
+    while (n < text.size() && text[n] != 0)
+        ++n;
+    if (n == 0)
+        return CString();
     IPlatform& p = Platform();
     const int units = static_cast<int>(n);
     int needed = p.WideCharToMultiByte(CP_ACP, 0, text.data(), units, nullptr, 0, nullptr, nullptr);
     // No code page needs more than four bytes for one UTF-16 unit.
-    if (needed <= 0 || static_cast<std::size_t>(needed) > 4 * n) return CString();
+    if (needed <= 0 || static_cast<std::size_t>(needed) > 4 * n)
+        return CString();
     std::string out(static_cast<std::size_t>(needed), '\0');
-    int written = p.WideCharToMultiByte(CP_ACP, 0, text.data(), units, out.data(), needed, nullptr, nullptr);
-    if (written <= 0) return CString();
+    int written =
+        p.WideCharToMultiByte(CP_ACP, 0, text.data(), units, out.data(), needed, nullptr, nullptr);
+    if (written <= 0)
+        return CString();
     out.resize(std::min<std::size_t>(static_cast<std::size_t>(written), out.size()));
     return CString(std::move(out));
 }
 
 int CUsbIoHandle::Open() {
     Close();
-    HANDLE h = Platform().CreateFileA(m_strPath, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                      0, nullptr);
+    HANDLE h = Platform().CreateFileA(m_strPath, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, 0, nullptr);
     // Some platforms answer a failed open with a null handle rather than the invalid one.
     m_hDevice = h != nullptr ? h : INVALID_HANDLE_VALUE;
     return IsOpen();
 }
 
 int CUsbIoHandle::Close() {
-    if (IsOpen() && Platform().CloseHandle(m_hDevice)) m_hDevice = INVALID_HANDLE_VALUE;
+    if (IsOpen() && Platform().CloseHandle(m_hDevice))
+        m_hDevice = INVALID_HANDLE_VALUE;
     return IsOpen();
 }
 
-BOOL CUsbIoHandle::Control(DWORD code, void* in, DWORD inSize, void* out, DWORD outSize, DWORD* returned,
-                           void* overlapped) {
-    return Platform().DeviceIoControl(m_hDevice, code, in, inSize, out, outSize, returned, overlapped);
+BOOL CUsbIoHandle::Control(DWORD code, void* in, DWORD inSize, void* out, DWORD outSize,
+                           DWORD* returned, void* overlapped) {
+    return Platform().DeviceIoControl(m_hDevice, code, in, inSize, out, outSize, returned,
+                                      overlapped);
 }
 
 // The two-step name requests: a probe of the header alone answers the size the whole reply
@@ -48,15 +55,16 @@ int CUsbIoHandle::GetHcdName(DWORD code, bool sendInput, CString& name) {
     name.Empty();
     unsigned char probe[kHcdNameProbeSize] = {};
     DWORD returned = 0;
-    if (!Control(code, sendInput ? probe : nullptr, sendInput ? sizeof probe : 0, probe, sizeof probe, &returned,
-                 nullptr))
+    if (!Control(code, sendInput ? probe : nullptr, sendInput ? sizeof probe : 0, probe,
+                 sizeof probe, &returned, nullptr))
         return 0;
     const std::uint32_t actual = ReadLe32(probe);
-    if (actual <= kHcdNameProbeSize || actual > kMaxNameReplySize) return 0;
+    if (actual <= kHcdNameProbeSize || actual > kMaxNameReplySize)
+        return 0;
     std::vector<unsigned char> reply(actual, 0);
     returned = 0;
-    BOOL ok = Control(code, sendInput ? reply.data() : nullptr, sendInput ? actual : 0, reply.data(), actual,
-                      &returned, nullptr);
+    BOOL ok = Control(code, sendInput ? reply.data() : nullptr, sendInput ? actual : 0,
+                      reply.data(), actual, &returned, nullptr);
     if (ok == TRUE) {
         // Only the bytes that came back are read.
         std::size_t valid = std::min<std::size_t>(returned, reply.size());
@@ -69,9 +77,11 @@ int CUsbIoHandle::GetPortName(DWORD code, int port, CString& name) {
     unsigned char probe[kPortNameProbeSize] = {};
     WriteLe32(probe, static_cast<std::uint32_t>(port));
     DWORD returned = 0;
-    if (!Control(code, probe, sizeof probe, probe, sizeof probe, &returned, nullptr)) return 0;
+    if (!Control(code, probe, sizeof probe, probe, sizeof probe, &returned, nullptr))
+        return 0;
     const std::uint32_t actual = ReadLe32(probe + kPortNameLengthOffset);
-    if (actual <= kPortNameProbeSize || actual > kMaxNameReplySize) return 0;
+    if (actual <= kPortNameProbeSize || actual > kMaxNameReplySize)
+        return 0;
     std::vector<unsigned char> reply(actual, 0);
     WriteLe32(reply.data(), static_cast<std::uint32_t>(port));
     returned = 0;
@@ -101,13 +111,14 @@ int CUsbIoHandle::GetNodeConnectionInformation(int& port, std::vector<BYTE>& buf
     buffer.resize(kConnectionInfoSize, 0);
     WriteLe32(buffer.data(), static_cast<std::uint32_t>(port));
     DWORD returned = 0;
-    BOOL ok = Control(IOCTL_USB_GET_NODE_CONNECTION_INFORMATION_EX, buffer.data(), kConnectionInfoSize, buffer.data(),
-                      kConnectionInfoSize, &returned, nullptr);
-    if (ok) return ok;
+    BOOL ok = Control(IOCTL_USB_GET_NODE_CONNECTION_INFORMATION_EX, buffer.data(),
+                      kConnectionInfoSize, buffer.data(), kConnectionInfoSize, &returned, nullptr);
+    if (ok)
+        return ok;
     WriteLe32(buffer.data(), static_cast<std::uint32_t>(port));
     returned = 0;
-    ok = Control(IOCTL_USB_GET_NODE_CONNECTION_INFORMATION, buffer.data(), kConnectionInfoSize, buffer.data(),
-                 kConnectionInfoSize, &returned, nullptr);
+    ok = Control(IOCTL_USB_GET_NODE_CONNECTION_INFORMATION, buffer.data(), kConnectionInfoSize,
+                 buffer.data(), kConnectionInfoSize, &returned, nullptr);
     if (ok == TRUE) {
         // LowSpeed (a boolean) becomes the Speed code: low (0) or full (1). A high-speed
         // device cannot be told apart on this path.
@@ -124,18 +135,21 @@ int CUsbIoHandle::GetNodeConnectionName(int& port, CString& nodeName) {
     return GetPortName(IOCTL_USB_GET_NODE_CONNECTION_NAME, port, nodeName);
 }
 
-int CUsbIoHandle::GetStringDescriptor(int& port, BYTE index, WORD languageId, std::vector<BYTE>& descriptor) {
+int CUsbIoHandle::GetStringDescriptor(int& port, BYTE index, WORD languageId,
+                                      std::vector<BYTE>& descriptor) {
     unsigned char request[kDescriptorRequestSize] = {};
     WriteLe32(request, static_cast<std::uint32_t>(port));
     WriteLe16(request + 6, static_cast<std::uint16_t>(0x0300 | index));
     WriteLe16(request + 8, languageId);
     WriteLe16(request + 10, static_cast<std::uint16_t>(kDescriptorRequestDataSize));
     DWORD returned = 0;
-    BOOL ok = Control(IOCTL_USB_GET_DESCRIPTOR_FROM_NODE_CONNECTION, request, sizeof request, request,
-                      sizeof request, &returned, nullptr);
-    if (!ok) return 0;
+    BOOL ok = Control(IOCTL_USB_GET_DESCRIPTOR_FROM_NODE_CONNECTION, request, sizeof request,
+                      request, sizeof request, &returned, nullptr);
+    if (!ok)
+        return 0;
     const int bLength = CheckStringDescriptorReply(request, sizeof request, returned);
-    if (bLength < 0) return 0;
+    if (bLength < 0)
+        return 0;
     const unsigned char* data = request + kDescriptorRequestHeaderSize;
     descriptor.assign(data, data + bLength);
     return ok;
@@ -146,7 +160,8 @@ int CUsbIoHandle::GetLanguageIds(int& port, std::vector<WORD>& languageIds) {
     std::vector<BYTE> descriptor;
     int ok = GetStringDescriptor(port, 0, 0, descriptor);
     if (ok) {
-        for (char16_t id : StringDescriptorUnits(descriptor)) languageIds.push_back(static_cast<WORD>(id));
+        for (char16_t id : StringDescriptorUnits(descriptor))
+            languageIds.push_back(static_cast<WORD>(id));
     }
     return ok;
 }
@@ -155,7 +170,8 @@ int CUsbIoHandle::GetStringDescriptorText(int& port, BYTE& index, WORD& language
     text.Empty();
     std::vector<BYTE> descriptor;
     int ok = GetStringDescriptor(port, index, languageId, descriptor);
-    if (ok) text = AnsiFromUtf16(StringDescriptorUnits(descriptor));
+    if (ok)
+        text = AnsiFromUtf16(StringDescriptorUnits(descriptor));
     return ok;
 }
 

@@ -23,7 +23,7 @@ using NodeInformation = std::array<BYTE, kNodeInformationSize>;
 CString AnsiFromUtf16(const std::u16string& text);
 
 class CUsbIoHandle {
-public:
+  public:
     explicit CUsbIoHandle(const CString& path) : m_strPath(path) {}
     CUsbIoHandle(const CUsbIoHandle&) = delete;
     CUsbIoHandle& operator=(const CUsbIoHandle&) = delete;
@@ -60,7 +60,7 @@ public:
     // One string descriptor as text (emptied first).
     int GetStringDescriptorText(int& port, BYTE& index, WORD& languageId, CString& text);
 
-private:
+  private:
     int GetHcdName(DWORD code, bool sendInput, CString& name);
     int GetPortName(DWORD code, int port, CString& name);
 

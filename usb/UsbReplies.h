@@ -22,7 +22,8 @@ inline void WriteLe16(unsigned char* p, std::uint16_t v) {
     p[1] = static_cast<unsigned char>(v >> 8);
 }
 inline void WriteLe32(unsigned char* p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<unsigned char>(v >> (8 * i));
 }
 
 // The UTF-16 text that starts at `offset` of a reply of `size` valid bytes: up to its

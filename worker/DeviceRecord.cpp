@@ -3,7 +3,8 @@
 namespace ks {
 
 CDeviceRecordList& CDeviceRecordList::operator=(const CDeviceRecordList& other) {
-    if (this == &other) return *this;
+    if (this == &other)
+        return *this;
     m_list.RemoveAll();
     for (POSITION pos = other.m_list.GetHeadPosition(); pos != nullptr;)
         m_list.AddTail(other.m_list.GetNext(pos));
@@ -17,7 +18,8 @@ const CDeviceRecord* CDeviceRecordList::GetAt(int index) const {
 
 CString MakeNodeLabel(const CDevNodeInfo& info) {
     CString label = info.m_strFriendlyName;
-    if (label.IsEmpty()) label = info.m_strDescription;
+    if (label.IsEmpty())
+        label = info.m_strDescription;
     if (info.m_driveLetter != 0) {
         CString suffix;
         suffix.Format(" - (%c:)", info.m_driveLetter);
@@ -27,8 +29,10 @@ CString MakeNodeLabel(const CDevNodeInfo& info) {
 }
 
 void CopyDeviceTree(const CDevNodeTree::Node& node, CDetailNode& mirror) {
-    for (const CDevNodeTree::Node* child = node.FirstChild(); child != nullptr; child = child->NextSibling()) {
-        CDetailNode& appended = mirror.AppendChild(CDetailNode(&mirror, MakeNodeLabel(child->Info())));
+    for (const CDevNodeTree::Node* child = node.FirstChild(); child != nullptr;
+         child = child->NextSibling()) {
+        CDetailNode& appended =
+            mirror.AppendChild(CDetailNode(&mirror, MakeNodeLabel(child->Info())));
         CopyDeviceTree(*child, appended);
     }
 }

@@ -10,7 +10,7 @@
 namespace ks {
 
 class CDeviceIdentity {
-public:
+  public:
     CDeviceIdentity() = default;
     CDeviceIdentity(const CDeviceIdentity&) = default;
     CDeviceIdentity& operator=(const CDeviceIdentity&) = default;
@@ -22,7 +22,7 @@ public:
 };
 
 class CDeviceRecord : public CDeviceIdentity {
-public:
+  public:
     CDeviceRecord() = default;
     CDeviceRecord(const CDeviceRecord&) = default;
     CDeviceRecord& operator=(const CDeviceRecord&) = default;
@@ -32,7 +32,7 @@ public:
 };
 
 class CDeviceRecordList {
-public:
+  public:
     CDeviceRecordList() = default;
     CDeviceRecordList(const CDeviceRecordList& other) { *this = other; }
     CDeviceRecordList& operator=(const CDeviceRecordList& other);
@@ -47,7 +47,7 @@ public:
     // The n-th record (from 0), reached by walking from the first; nullptr past the end.
     const CDeviceRecord* GetAt(int index) const;
 
-private:
+  private:
     CList<CDeviceRecord, const CDeviceRecord&> m_list{10};
 };
 

@@ -13,10 +13,11 @@ namespace ks {
 
 template <class T>
 class CGuardedValue {
-public:
+  public:
     explicit CGuardedValue(T initial = T()) : m_value(std::move(initial)) {
         m_hSemaphore = CreateSemaphoreObject(1, 1);
-        if (m_hSemaphore == nullptr) AfxThrowResourceException();
+        if (m_hSemaphore == nullptr)
+            AfxThrowResourceException();
     }
     CGuardedValue(const CGuardedValue&) = delete;
     CGuardedValue& operator=(const CGuardedValue&) = delete;
@@ -47,7 +48,7 @@ public:
     HANDLE m_hSemaphore = nullptr;
     T m_value;
 
-private:
+  private:
     // Gives the semaphore back also when the copy under it throws.
     struct Hold {
         explicit Hold(HANDLE h) : m_h(h) { MsgWaitForMultipleObjects(1, &m_h, FALSE, INFINITE, 0); }

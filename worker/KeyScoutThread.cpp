@@ -22,7 +22,9 @@ BOOL CKeyScoutThread::InitInstance() {
     return TRUE;
 }
 
-int CKeyScoutThread::ExitInstance() { return CWinThread::ExitInstance(); }
+int CKeyScoutThread::ExitInstance() {
+    return CWinThread::ExitInstance();
+}
 
 void CKeyScoutThread::RegisterWindow(HWND window, UINT message) {
     CSingleLock lock(&m_windowsLock, TRUE);
@@ -43,10 +45,13 @@ void CKeyScoutThread::RequestScan() {
     // The worker may have left its pass loop and cleared the busy flag between our read
     // of it and the write above, after its own last look at the rescan flag: then this
     // request would wait for the next one. Whoever clears the flag first posts the pass.
-    if (m_busy.Read() == 0 && m_rescan.Exchange(0) == 1) PostThreadMessage(WM_KEYSCOUT_SCAN, 0, 0);
+    if (m_busy.Read() == 0 && m_rescan.Exchange(0) == 1)
+        PostThreadMessage(WM_KEYSCOUT_SCAN, 0, 0);
 }
 
-void CKeyScoutThread::GetResults(CDeviceRecordList& records) { m_results.CopyTo(records); }
+void CKeyScoutThread::GetResults(CDeviceRecordList& records) {
+    m_results.CopyTo(records);
+}
 
 void CKeyScoutThread::OnScanRequest(WPARAM, LPARAM) {
     PruneWindows();
@@ -60,7 +65,8 @@ void CKeyScoutThread::OnScanRequest(WPARAM, LPARAM) {
     m_busy.Write(0);
     // A request that came in after the last look above, while busy was still set, left
     // only the rescan flag behind: serve it with a fresh request to ourselves.
-    if (m_rescan.Exchange(0) == 1) PostThreadMessage(WM_KEYSCOUT_SCAN, 0, 0);
+    if (m_rescan.Exchange(0) == 1)
+        PostThreadMessage(WM_KEYSCOUT_SCAN, 0, 0);
 }
 
 void CKeyScoutThread::PruneWindows() {
@@ -79,7 +85,8 @@ void CKeyScoutThread::RunScan() {
 void CKeyScoutThread::BuildRecords(CDeviceRecordList& records) {
     records.RemoveAll();
     m_scanner.Scan();
-    for (const CUsbDeviceEntry& entry : m_entries) records.Add(BuildDeviceRecord(entry));
+    for (const CUsbDeviceEntry& entry : m_entries)
+        records.Add(BuildDeviceRecord(entry));
 }
 
 void CKeyScoutThread::PublishResults(const CDeviceRecordList& records) {
@@ -91,7 +98,8 @@ void CKeyScoutThread::PublishResults(const CDeviceRecordList& records) {
 void CKeyScoutThread::NotifyWindows() {
     CSingleLock lock(&m_windowsLock, TRUE);
     for (const auto& [window, message] : m_windows) {
-        if (IsWindow(window) == TRUE) PostMessage(window, message, 0, 0);
+        if (IsWindow(window) == TRUE)
+            PostMessage(window, message, 0, 0);
     }
 }
 

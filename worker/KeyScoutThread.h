@@ -19,14 +19,16 @@
 
 namespace ks {
 
-inline constexpr UINT WM_KEYSCOUT_SCAN = WM_APP + 1;  // scan request to the worker; results ready to a window
+inline constexpr UINT WM_KEYSCOUT_SCAN =
+    WM_APP + 1;  // scan request to the worker; results ready to a window
 inline constexpr int kScannerFields = 0x13;  // vendor id, product id, serial number
-inline constexpr unsigned kScannerNodeFields = 0x419;  // instance id with drive letter, names, service
+inline constexpr unsigned kScannerNodeFields =
+    0x419;  // instance id with drive letter, names, service
 
 class CKeyScoutThread : public CWinThread {
     DECLARE_DYNCREATE(CKeyScoutThread)
 
-public:
+  public:
     CKeyScoutThread();
     ~CKeyScoutThread() override;
 
@@ -41,11 +43,11 @@ public:
     // first pass has finished).
     void GetResults(CDeviceRecordList& records);
 
-protected:
+  protected:
     void OnScanRequest(WPARAM wParam, LPARAM lParam);
     DECLARE_MESSAGE_MAP()
 
-private:
+  private:
     friend struct CKeyScoutThreadProbe;  // tests reach the guarded flags through it
     void PruneWindows();
     void RunScan();
@@ -61,7 +63,7 @@ private:
     CUsbDeviceScanner m_scanner;
     std::vector<CUsbDeviceEntry> m_entries;
 
-public:
+  public:
     // Signals the worker offers: set once when the thread has started, and after each
     // pass once its notifications are posted. Nothing in the program waits on them.
     CEvent m_startedEvent{FALSE, FALSE};

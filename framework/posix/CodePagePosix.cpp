@@ -4,13 +4,18 @@
 
 namespace ks {
 
-UINT GetAnsiCodePage() { return kCodePageUtf8; }
+UINT GetAnsiCodePage() {
+    return kCodePageUtf8;
+}
 
 std::string Utf16ToAnsi(const char16_t* text, std::size_t count, bool* usedDefault) {
-    if (usedDefault != nullptr) *usedDefault = false;
-    if (text == nullptr) return {};
+    if (usedDefault != nullptr)
+        *usedDefault = false;
+    if (text == nullptr)
+        return {};
     std::size_t n = 0;
-    while (n < count && text[n] != 0) ++n;
+    while (n < count && text[n] != 0)
+        ++n;
     std::string out;
     std::u16string_view view(text, n);
     // Unpaired surrogates have no UTF-8 form: they become the default character.
@@ -26,7 +31,8 @@ std::string Utf16ToAnsi(const char16_t* text, std::size_t count, bool* usedDefau
         if (high || low) {
             out += Utf16ToUtf8(view.substr(start, i - start));
             out += '?';
-            if (usedDefault != nullptr) *usedDefault = true;
+            if (usedDefault != nullptr)
+                *usedDefault = true;
             start = i + 1;
         }
     }
@@ -34,10 +40,14 @@ std::string Utf16ToAnsi(const char16_t* text, std::size_t count, bool* usedDefau
     return out;
 }
 
-std::string AnsiToUtf8(std::string_view text) { return detail::ValidUtf8(text); }
+std::string AnsiToUtf8(std::string_view text) {
+    return detail::ValidUtf8(text);
+}
 
 namespace detail {
-bool IsDbcsLeadByte(UINT, unsigned char) { return false; }
+bool IsDbcsLeadByte(UINT, unsigned char) {
+    return false;
+}
 }  // namespace detail
 
 }  // namespace ks

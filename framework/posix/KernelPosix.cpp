@@ -42,8 +42,8 @@ struct KObject {
     DWORD owner = 0;
     int recursion = 0;
     bool abandoned = false;
-    std::string name;  // named mutexes only
-    int socketFd = -1;  // bound while this process owns a named mutex
+    std::string name;            // named mutexes only
+    int socketFd = -1;           // bound while this process owns a named mutex
     bool heldElsewhere = false;  // another process held the name when we last tried
     // Semaphore
     LONG count = 0;
@@ -90,7 +90,8 @@ thread_local DWORD t_threadId = 0;
 thread_local std::shared_ptr<KObject> t_self;  // the thread object of threads made here
 
 DWORD CurrentId() {
-    if (t_threadId == 0) t_threadId = S().nextThreadId.fetch_add(1);
+    if (t_threadId == 0)
+        t_threadId = S().nextThreadId.fetch_add(1);
     return t_threadId;
 }
 
@@ -109,19 +110,22 @@ std::shared_ptr<KObject> Lookup(HANDLE h) {
 // A thread that was terminated by force stops for good as soon as it enters the framework.
 void ParkIfTerminated(std::unique_lock<std::mutex>& lock) {
     if (t_self && t_self->terminated) {
-        for (;;) S().cv.wait(lock);
+        for (;;)
+            S().cv.wait(lock);
     }
 }
 
 bool BindName(KObject& m) {
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     std::string key = "ks-mutex/" + std::to_string(::getuid()) + "/" + m.name;
     if (key.size() > sizeof(addr.sun_path) - 1) {
         std::uint64_t h = 1469598103934665603ull;  // FNV-1a of the long name
-        for (unsigned char c : m.name) h = (h ^ c) * 1099511628211ull;
+        for (unsigned char c : m.name)
+            h = (h ^ c) * 1099511628211ull;
         key = "ks-mutex/" + std::to_string(::getuid()) + "/#" + std::to_string(h);
     }
     std::memcpy(addr.sun_path + 1, key.data(), key.size());
@@ -151,7 +155,8 @@ Try TryAcquire(KObject& o, DWORD tid) {
                 ++o.recursion;
                 return Try::Yes;
             }
-            if (o.owner != 0) return Try::No;
+            if (o.owner != 0)
+                return Try::No;
             bool abandoned = o.abandoned;
             if (!o.name.empty()) {
                 if (!BindName(o)) {
@@ -159,7 +164,8 @@ Try TryAcquire(KObject& o, DWORD tid) {
                     return Try::No;
                 }
                 // The name came free while we waited: its owner ended while owning it.
-                if (o.heldElsewhere) abandoned = true;
+                if (o.heldElsewhere)
+                    abandoned = true;
                 o.heldElsewhere = false;
             }
             o.owner = tid;
@@ -168,12 +174,15 @@ Try TryAcquire(KObject& o, DWORD tid) {
             return abandoned ? Try::Abandoned : Try::Yes;
         }
         case Kind::Semaphore:
-            if (o.count <= 0) return Try::No;
+            if (o.count <= 0)
+                return Try::No;
             --o.count;
             return Try::Yes;
         case Kind::Event:
-            if (!o.signaled) return Try::No;
-            if (!o.manualReset) o.signaled = false;
+            if (!o.signaled)
+                return Try::No;
+            if (!o.manualReset)
+                o.signaled = false;
             return Try::Yes;
         case Kind::Thread:
             return o.signaled ? Try::Yes : Try::No;
@@ -203,13 +212,15 @@ struct ThreadStart {
 
 HANDLE CreateMutexObject(BOOL initialOwner, const char* name, BOOL* alreadyExisted) {
     std::lock_guard<std::mutex> lock(S().lock);
-    if (alreadyExisted != nullptr) *alreadyExisted = FALSE;
+    if (alreadyExisted != nullptr)
+        *alreadyExisted = FALSE;
     DWORD tid = CurrentId();
     if (name != nullptr && *name != '\0') {
         auto it = S().namedMutexes.find(name);
         if (it != S().namedMutexes.end()) {
             if (auto existing = it->second.lock()) {
-                if (alreadyExisted != nullptr) *alreadyExisted = TRUE;
+                if (alreadyExisted != nullptr)
+                    *alreadyExisted = TRUE;
                 return NewHandle(existing);
             }
         }
@@ -224,7 +235,8 @@ HANDLE CreateMutexObject(BOOL initialOwner, const char* name, BOOL* alreadyExist
             } else {
                 // Another process owns the name: we open it without ownership.
                 m->heldElsewhere = true;
-                if (alreadyExisted != nullptr) *alreadyExisted = TRUE;
+                if (alreadyExisted != nullptr)
+                    *alreadyExisted = TRUE;
             }
         }
         S().namedMutexes[name] = m;
@@ -239,7 +251,8 @@ HANDLE CreateMutexObject(BOOL initialOwner, const char* name, BOOL* alreadyExist
 BOOL ReleaseMutex(HANDLE h) {
     std::lock_guard<std::mutex> lock(S().lock);
     auto m = Lookup(h);
-    if (!m || m->kind != Kind::Mutex || m->owner != CurrentId()) return FALSE;
+    if (!m || m->kind != Kind::Mutex || m->owner != CurrentId())
+        return FALSE;
     if (--m->recursion == 0) {
         m->owner = 0;
         UnbindName(*m);
@@ -249,7 +262,8 @@ BOOL ReleaseMutex(HANDLE h) {
 }
 
 HANDLE CreateSemaphoreObject(LONG initialCount, LONG maximumCount) {
-    if (maximumCount <= 0 || initialCount < 0 || initialCount > maximumCount) return nullptr;
+    if (maximumCount <= 0 || initialCount < 0 || initialCount > maximumCount)
+        return nullptr;
     std::lock_guard<std::mutex> lock(S().lock);
     auto s = std::make_shared<KObject>(Kind::Semaphore);
     s->count = initialCount;
@@ -260,9 +274,12 @@ HANDLE CreateSemaphoreObject(LONG initialCount, LONG maximumCount) {
 BOOL ReleaseSemaphore(HANDLE h, LONG releaseCount, LONG* previousCount) {
     std::lock_guard<std::mutex> lock(S().lock);
     auto s = Lookup(h);
-    if (!s || s->kind != Kind::Semaphore || releaseCount <= 0) return FALSE;
-    if (s->count > s->maximum - releaseCount) return FALSE;
-    if (previousCount != nullptr) *previousCount = s->count;
+    if (!s || s->kind != Kind::Semaphore || releaseCount <= 0)
+        return FALSE;
+    if (s->count > s->maximum - releaseCount)
+        return FALSE;
+    if (previousCount != nullptr)
+        *previousCount = s->count;
     s->count += releaseCount;
     S().cv.notify_all();
     return TRUE;
@@ -279,7 +296,8 @@ HANDLE CreateEventObject(BOOL manualReset, BOOL initialState) {
 BOOL SetEvent(HANDLE h) {
     std::lock_guard<std::mutex> lock(S().lock);
     auto e = Lookup(h);
-    if (!e || e->kind != Kind::Event) return FALSE;
+    if (!e || e->kind != Kind::Event)
+        return FALSE;
     e->signaled = true;
     S().cv.notify_all();
     return TRUE;
@@ -288,12 +306,15 @@ BOOL SetEvent(HANDLE h) {
 BOOL ResetEvent(HANDLE h) {
     std::lock_guard<std::mutex> lock(S().lock);
     auto e = Lookup(h);
-    if (!e || e->kind != Kind::Event) return FALSE;
+    if (!e || e->kind != Kind::Event)
+        return FALSE;
     e->signaled = false;
     return TRUE;
 }
 
-DWORD WaitForSingleObject(HANDLE h, DWORD ms) { return MsgWaitForMultipleObjects(1, &h, FALSE, ms, 0); }
+DWORD WaitForSingleObject(HANDLE h, DWORD ms) {
+    return MsgWaitForMultipleObjects(1, &h, FALSE, ms, 0);
+}
 
 DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD ms,
                                 DWORD /*wakeMask*/) {
@@ -305,34 +326,41 @@ DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll
     bool polling = false;  // a named mutex held elsewhere gives no wake-up: poll for it
     for (DWORD i = 0; i < count; ++i) {
         auto o = Lookup(handles[i]);
-        if (!o) return WAIT_FAILED;
+        if (!o)
+            return WAIT_FAILED;
         polling = polling || !o->name.empty();
         objs.push_back(std::move(o));
     }
-    if (objs.empty()) return WAIT_FAILED;
+    if (objs.empty())
+        return WAIT_FAILED;
     const DWORD tid = CurrentId();
     for (;;) {
         if (waitAll && objs.size() > 1) {
             // All at once or none: take each, and give back on the first refusal.
             bool all = true;
             for (auto& o : objs) {
-                bool free = o->kind == Kind::Mutex ? (o->owner == 0 || o->owner == tid) && o->name.empty()
+                bool free = o->kind == Kind::Mutex
+                                ? (o->owner == 0 || o->owner == tid) && o->name.empty()
                             : o->kind == Kind::Semaphore ? o->count > 0
-                                                          : o->signaled;
+                                                         : o->signaled;
                 all = all && free;
             }
             if (all) {
-                for (auto& o : objs) TryAcquire(*o, tid);
+                for (auto& o : objs)
+                    TryAcquire(*o, tid);
                 return WAIT_OBJECT_0;
             }
         } else {
             for (std::size_t i = 0; i < objs.size(); ++i) {
                 Try r = TryAcquire(*objs[i], tid);
-                if (r == Try::Yes) return WAIT_OBJECT_0 + static_cast<DWORD>(i);
-                if (r == Try::Abandoned) return WAIT_ABANDONED + static_cast<DWORD>(i);
+                if (r == Try::Yes)
+                    return WAIT_OBJECT_0 + static_cast<DWORD>(i);
+                if (r == Try::Abandoned)
+                    return WAIT_ABANDONED + static_cast<DWORD>(i);
             }
         }
-        if (ms == 0) return WAIT_TIMEOUT;
+        if (ms == 0)
+            return WAIT_TIMEOUT;
         if (ms == INFINITE) {
             if (polling) {
                 S().cv.wait_for(lock, std::chrono::milliseconds(1));
@@ -341,8 +369,10 @@ DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll
             }
         } else {
             auto now = Clock::now();
-            if (now >= deadline) return WAIT_TIMEOUT;
-            auto until = polling ? std::min(deadline, now + std::chrono::milliseconds(1)) : deadline;
+            if (now >= deadline)
+                return WAIT_TIMEOUT;
+            auto until =
+                polling ? std::min(deadline, now + std::chrono::milliseconds(1)) : deadline;
             S().cv.wait_until(lock, until);
         }
         ParkIfTerminated(lock);
@@ -360,9 +390,13 @@ HANDLE DuplicateHandle(HANDLE h) {
     return o ? NewHandle(o) : nullptr;
 }
 
-DWORD GetCurrentThreadId() { return CurrentId(); }
+DWORD GetCurrentThreadId() {
+    return CurrentId();
+}
 
-void Sleep(DWORD ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void Sleep(DWORD ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 HANDLE CreateThread(ThreadProc proc, void* argument, DWORD* threadId) {
     auto self = std::make_shared<KObject>(Kind::Thread);
@@ -372,7 +406,8 @@ HANDLE CreateThread(ThreadProc proc, void* argument, DWORD* threadId) {
         std::lock_guard<std::mutex> lock(S().lock);
         h = NewHandle(self);
     }
-    if (threadId != nullptr) *threadId = self->threadId;
+    if (threadId != nullptr)
+        *threadId = self->threadId;
     auto* start = new ThreadStart{proc, argument, self};
     try {
         std::thread([start] {
@@ -400,8 +435,10 @@ HANDLE CreateThread(ThreadProc proc, void* argument, DWORD* threadId) {
 BOOL TerminateThread(HANDLE h, DWORD exitCode) {
     std::lock_guard<std::mutex> lock(S().lock);
     auto t = Lookup(h);
-    if (!t || t->kind != Kind::Thread) return FALSE;
-    if (t->signaled) return TRUE;
+    if (!t || t->kind != Kind::Thread)
+        return FALSE;
+    if (t->signaled)
+        return TRUE;
     // A POSIX thread cannot be ended safely from outside: it is marked ended, and it
     // stops for good the next time it enters the framework. The process must then not
     // run its static destructors under it (EndProcess).
@@ -418,7 +455,8 @@ BOOL TerminateThread(HANDLE h, DWORD exitCode) {
 BOOL GetExitCodeThread(HANDLE h, DWORD* exitCode) {
     std::lock_guard<std::mutex> lock(S().lock);
     auto t = Lookup(h);
-    if (!t || t->kind != Kind::Thread || exitCode == nullptr) return FALSE;
+    if (!t || t->kind != Kind::Thread || exitCode == nullptr)
+        return FALSE;
     *exitCode = t->exitCode;
     return TRUE;
 }
@@ -436,13 +474,15 @@ int EndProcess(int code) {
 void EnsureMessageQueue() {
     std::lock_guard<std::mutex> lock(S().lock);
     DWORD tid = CurrentId();
-    if (S().queues.find(tid) == S().queues.end()) S().queues.emplace(tid, std::make_shared<Queue>());
+    if (S().queues.find(tid) == S().queues.end())
+        S().queues.emplace(tid, std::make_shared<Queue>());
 }
 
 BOOL PostThreadMessage(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
     std::lock_guard<std::mutex> lock(S().lock);
     auto it = S().queues.find(threadId);
-    if (it == S().queues.end()) return FALSE;
+    if (it == S().queues.end())
+        return FALSE;
     it->second->messages.push_back(MSG{0, message, wParam, lParam});
     S().cv.notify_all();
     return TRUE;
@@ -451,9 +491,11 @@ BOOL PostThreadMessage(DWORD threadId, UINT message, WPARAM wParam, LPARAM lPara
 BOOL PostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     std::lock_guard<std::mutex> lock(S().lock);
     auto w = S().windows.find(window);
-    if (w == S().windows.end()) return FALSE;
+    if (w == S().windows.end())
+        return FALSE;
     auto q = S().queues.find(w->second.thread);
-    if (q == S().queues.end()) return FALSE;
+    if (q == S().queues.end())
+        return FALSE;
     q->second->messages.push_back(MSG{window, message, wParam, lParam});
     S().cv.notify_all();
     return TRUE;
@@ -467,9 +509,11 @@ BOOL IsWindow(HWND window) {
 namespace {
 bool PopMessage(MSG* msg, bool remove) {
     auto q = S().queues.find(CurrentId());
-    if (q == S().queues.end() || q->second->messages.empty()) return false;
+    if (q == S().queues.end() || q->second->messages.empty())
+        return false;
     *msg = q->second->messages.front();
-    if (remove) q->second->messages.pop_front();
+    if (remove)
+        q->second->messages.pop_front();
     return true;
 }
 }  // namespace
@@ -477,10 +521,12 @@ bool PopMessage(MSG* msg, bool remove) {
 BOOL GetMessage(MSG* msg) {
     std::unique_lock<std::mutex> lock(S().lock);
     DWORD tid = CurrentId();
-    if (S().queues.find(tid) == S().queues.end()) S().queues.emplace(tid, std::make_shared<Queue>());
+    if (S().queues.find(tid) == S().queues.end())
+        S().queues.emplace(tid, std::make_shared<Queue>());
     for (;;) {
         ParkIfTerminated(lock);
-        if (PopMessage(msg, true)) return msg->message == WM_QUIT ? FALSE : TRUE;
+        if (PopMessage(msg, true))
+            return msg->message == WM_QUIT ? FALSE : TRUE;
         S().cv.wait(lock);
     }
 }
@@ -496,7 +542,8 @@ LRESULT DispatchMessage(const MSG* msg) {
     {
         std::lock_guard<std::mutex> lock(S().lock);
         auto w = S().windows.find(msg->hwnd);
-        if (w == S().windows.end() || w->second.thread != CurrentId()) return 0;
+        if (w == S().windows.end() || w->second.thread != CurrentId())
+            return 0;
         wnd = w->second.wnd;
     }
     return wnd->WindowProc(msg->message, msg->wParam, msg->lParam);
@@ -507,7 +554,8 @@ namespace detail {
 HWND CreateMessageOnlyWindow(CWnd* owner) {
     std::lock_guard<std::mutex> lock(S().lock);
     DWORD tid = CurrentId();
-    if (S().queues.find(tid) == S().queues.end()) S().queues.emplace(tid, std::make_shared<Queue>());
+    if (S().queues.find(tid) == S().queues.end())
+        S().queues.emplace(tid, std::make_shared<Queue>());
     HWND h = S().nextWindow;
     S().nextWindow += 2;
     S().windows.emplace(h, Window{owner, tid});

@@ -29,7 +29,7 @@ bool Exists(const std::string& path) {
 
 // A scan pass that never comes back.
 class CHangingPlatform : public test::CFakeEmptyPlatform {
-public:
+  public:
     HANDLE CreateFileA(const char*, DWORD, DWORD, void*, DWORD, DWORD, HANDLE) override {
         SetEvent(m_entered);
         WaitForSingleObject(m_never, INFINITE);
@@ -40,14 +40,17 @@ public:
 };
 
 class CTestApp : public CKeyScoutApp {
-protected:
+  protected:
     void RunMainWindow() override {
         std::puts("window");
-        if (m_pScanThread != nullptr) std::puts("worker");
+        if (m_pScanThread != nullptr)
+            std::puts("worker");
         std::fflush(stdout);
         if (g_mode == "hold") {
-            if (FILE* f = std::fopen((g_dir + "/ready").c_str(), "wb")) std::fclose(f);
-            while (!Exists(g_dir + "/release")) Sleep(10);
+            if (FILE* f = std::fopen((g_dir + "/ready").c_str(), "wb"))
+                std::fclose(f);
+            while (!Exists(g_dir + "/release"))
+                Sleep(10);
         } else if (g_mode == "force-stop") {
             m_dwStopTimeout = 200;
             m_pScanThread->RequestScan();
@@ -55,7 +58,7 @@ protected:
         }
     }
 
-public:
+  public:
     CHangingPlatform m_platform;
 };
 

@@ -18,7 +18,7 @@
 namespace ks::test {
 
 class ScanFixture : public ::testing::Test {
-protected:
+  protected:
     // Loads tests/data/<name>; `adjust` may change the model before it is installed.
     template <typename Adjust>
     void Load(const std::string& name, Adjust adjust) {
@@ -44,12 +44,16 @@ protected:
     // when it has one, and its children in order; "?" for an empty description.
     static std::string Outline(const CDevNodeTree::Node& node) {
         const CDevNodeInfo& info = node.Info();
-        std::string out = info.m_strDescription.IsEmpty() ? "?" : std::string(info.m_strDescription.View());
-        if (info.m_driveLetter != 0) out += std::string(":") + info.m_driveLetter;
-        if (node.ChildCount() == 0) return out;
+        std::string out =
+            info.m_strDescription.IsEmpty() ? "?" : std::string(info.m_strDescription.View());
+        if (info.m_driveLetter != 0)
+            out += std::string(":") + info.m_driveLetter;
+        if (node.ChildCount() == 0)
+            return out;
         out += "(";
         for (const CDevNodeTree::Node* c = node.FirstChild(); c != nullptr; c = c->NextSibling()) {
-            if (c != node.FirstChild()) out += ",";
+            if (c != node.FirstChild())
+                out += ",";
             out += Outline(*c);
         }
         return out + ")";

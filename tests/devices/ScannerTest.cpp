@@ -110,23 +110,35 @@ TEST_F(ScannerTest, WithoutTheInstanceIdNoRemovalRelationIsAsked) {
 // The names of the fields of `info` that are not blank (m_devInst aside).
 std::set<std::string> Filled(const CDevNodeInfo& info) {
     std::set<std::string> s;
-    if (!info.m_strDeviceId.IsEmpty()) s.insert("deviceId");
-    if (info.m_driveLetter != 0) s.insert("driveLetter");
-    if (!info.m_strEnumerator.IsEmpty()) s.insert("enumerator");
-    if (!info.m_strFriendlyName.IsEmpty()) s.insert("friendlyName");
-    if (!info.m_strDescription.IsEmpty()) s.insert("description");
-    if (!info.m_strClassGuid.IsEmpty()) s.insert("classGuid");
-    if (!info.m_lowerFilters.empty()) s.insert("lowerFilters");
-    if (!info.m_upperFilters.empty()) s.insert("upperFilters");
-    if (info.m_status != 0) s.insert("status");
-    if (info.m_problem != 0) s.insert("problem");
-    if (!info.m_strService.IsEmpty()) s.insert("service");
+    if (!info.m_strDeviceId.IsEmpty())
+        s.insert("deviceId");
+    if (info.m_driveLetter != 0)
+        s.insert("driveLetter");
+    if (!info.m_strEnumerator.IsEmpty())
+        s.insert("enumerator");
+    if (!info.m_strFriendlyName.IsEmpty())
+        s.insert("friendlyName");
+    if (!info.m_strDescription.IsEmpty())
+        s.insert("description");
+    if (!info.m_strClassGuid.IsEmpty())
+        s.insert("classGuid");
+    if (!info.m_lowerFilters.empty())
+        s.insert("lowerFilters");
+    if (!info.m_upperFilters.empty())
+        s.insert("upperFilters");
+    if (info.m_status != 0)
+        s.insert("status");
+    if (info.m_problem != 0)
+        s.insert("problem");
+    if (!info.m_strService.IsEmpty())
+        s.insert("service");
     return s;
 }
 
 std::vector<std::string> Texts(const std::vector<CString>& list) {
     std::vector<std::string> out;
-    for (const CString& s : list) out.emplace_back(s.View());
+    for (const CString& s : list)
+        out.emplace_back(s.View());
     return out;
 }
 
@@ -197,16 +209,17 @@ TEST_P(NodeFieldTest, EachBitReadsItsFieldAndOnlyThat) {
 
 INSTANTIATE_TEST_SUITE_P(
     Masks, NodeFieldTest,
-    ::testing::Values(FieldCase{0x000, {}}, FieldCase{0x001, {"deviceId"}}, FieldCase{0x002, {"deviceId"}},
-                      FieldCase{0x004, {"enumerator"}}, FieldCase{0x008, {"friendlyName"}},
-                      FieldCase{0x010, {"description"}}, FieldCase{0x020, {"classGuid"}},
-                      FieldCase{0x040, {"status"}}, FieldCase{0x080, {"problem"}},
-                      FieldCase{0x100, {"lowerFilters"}}, FieldCase{0x200, {"upperFilters"}},
-                      FieldCase{0x400, {"service"}},
-                      FieldCase{kWorkerNodeFields, {"deviceId", "friendlyName", "description", "service"}},
-                      FieldCase{kAllNodeFields,
-                                {"deviceId", "enumerator", "friendlyName", "description", "classGuid", "lowerFilters",
-                                 "upperFilters", "status", "problem", "service"}}),
+    ::testing::Values(
+        FieldCase{0x000, {}}, FieldCase{0x001, {"deviceId"}}, FieldCase{0x002, {"deviceId"}},
+        FieldCase{0x004, {"enumerator"}}, FieldCase{0x008, {"friendlyName"}},
+        FieldCase{0x010, {"description"}}, FieldCase{0x020, {"classGuid"}},
+        FieldCase{0x040, {"status"}}, FieldCase{0x080, {"problem"}},
+        FieldCase{0x100, {"lowerFilters"}}, FieldCase{0x200, {"upperFilters"}},
+        FieldCase{0x400, {"service"}},
+        FieldCase{kWorkerNodeFields, {"deviceId", "friendlyName", "description", "service"}},
+        FieldCase{kAllNodeFields,
+                  {"deviceId", "enumerator", "friendlyName", "description", "classGuid",
+                   "lowerFilters", "upperFilters", "status", "problem", "service"}}),
     [](const ::testing::TestParamInfo<FieldCase>& p) {
         char name[16];
         std::snprintf(name, sizeof name, "Mask%03X", p.param.mask);

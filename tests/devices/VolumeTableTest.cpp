@@ -26,12 +26,15 @@ std::ostream& operator<<(std::ostream& os, const Row& r) {
 std::vector<Row> Rows(const std::vector<CVolumeEntry>& table) {
     std::vector<Row> out;
     for (const CVolumeEntry& e : table)
-        out.push_back({e.m_letter, std::string(e.m_strVolumeName.View()), std::string(e.m_strInterfacePath.View()),
+        out.push_back({e.m_letter, std::string(e.m_strVolumeName.View()),
+                       std::string(e.m_strInterfacePath.View()),
                        std::string(e.m_strInstanceId.View())});
     return out;
 }
 
-std::string Volume(const char* tail) { return std::string("\\\\?\\Volume{00000000-0000-0000-0000-") + tail + "}\\"; }
+std::string Volume(const char* tail) {
+    return std::string("\\\\?\\Volume{00000000-0000-0000-0000-") + tail + "}\\";
+}
 std::string Interface(const char* id) {
     return std::string("\\\\?\\STORAGE#Volume#") + id + "#{53f5630d-b6bf-11d0-94f2-00a0c91efb8b}\\";
 }
@@ -67,7 +70,8 @@ TEST_F(VolumeTableTest, AnInterfaceSetThatCannotBeOpenedLeavesEveryRowWithoutInt
     CVolumeTableBuilder builder(&table);
     builder.Refresh();
     std::vector<Row> expected;
-    for (Row r : kExpectedRows) expected.push_back({r.letter, r.name, "", ""});
+    for (Row r : kExpectedRows)
+        expected.push_back({r.letter, r.name, "", ""});
     EXPECT_EQ(Rows(table), expected);
 }
 
@@ -83,13 +87,14 @@ TEST_F(VolumeTableTest, WithoutATableRefreshStillAsksAndRecordsNothing) {
 // Rows are added only through AddVolumeEntry and changed only through SetInterfaceInfo, so
 // a subclass sees every letter and every interface that names a volume.
 class CRecordingBuilder : public CVolumeTableBuilder {
-public:
+  public:
     using CVolumeTableBuilder::CVolumeTableBuilder;
     void AddVolumeEntry(const CVolumeEntry& entry) override {
         m_letters += entry.m_letter;
         CVolumeTableBuilder::AddVolumeEntry(entry);
     }
-    void SetInterfaceInfo(const CString& volumeName, const CString& interfacePath, const CString& instanceId) override {
+    void SetInterfaceInfo(const CString& volumeName, const CString& interfacePath,
+                          const CString& instanceId) override {
         m_interfaces.emplace_back(instanceId.View());
         CVolumeTableBuilder::SetInterfaceInfo(volumeName, interfacePath, instanceId);
     }
@@ -103,8 +108,9 @@ TEST_F(VolumeTableTest, RowsAreAddedAndChangedThroughTheVirtualSteps) {
     CRecordingBuilder builder(&table);
     builder.Refresh();
     EXPECT_EQ(builder.m_letters, "CEFHIJK");
-    EXPECT_EQ(builder.m_interfaces, (std::vector<std::string>{"STORAGE\\VOLUME\\SYS", "STORAGE\\VOLUME\\DUAL",
-                                                              "STORAGE\\VOLUME\\FOLDER", "STORAGE\\VOLUME\\ZED"}));
+    EXPECT_EQ(builder.m_interfaces,
+              (std::vector<std::string>{"STORAGE\\VOLUME\\SYS", "STORAGE\\VOLUME\\DUAL",
+                                        "STORAGE\\VOLUME\\FOLDER", "STORAGE\\VOLUME\\ZED"}));
     EXPECT_EQ(Rows(table), kExpectedRows);
 }
 
@@ -155,7 +161,8 @@ TEST_F(VolumeTableTest, WhenTheInterfaceSetCannotBeOpenedNoNodeHasALetter) {
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(Outline(entries[0]), "usb(disk(dual,zed,noid))");
     EXPECT_EQ(m_scanner.m_volumes.size(), kExpectedRows.size());
-    for (const CVolumeEntry& row : m_scanner.m_volumes) EXPECT_TRUE(row.m_strInstanceId.IsEmpty()) << row.m_letter;
+    for (const CVolumeEntry& row : m_scanner.m_volumes)
+        EXPECT_TRUE(row.m_strInstanceId.IsEmpty()) << row.m_letter;
 }
 
 }  // namespace

@@ -20,10 +20,11 @@ namespace ks {
 namespace {
 
 class CResultsWindow : public CWnd {
-public:
+  public:
     int m_notifications = 0;
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
-        if (message == WM_KEYSCOUT_SCAN && wParam == 0 && lParam == 0) ++m_notifications;
+        if (message == WM_KEYSCOUT_SCAN && wParam == 0 && lParam == 0)
+            ++m_notifications;
         return 0;
     }
 };
@@ -38,11 +39,13 @@ CDeviceRecordList ScanThroughWorker(const std::string& fixture) {
     CKeyScoutThread* worker = nullptr;
     StartScanThread(worker);
     EXPECT_NE(worker, nullptr);
-    if (worker == nullptr) return records;
+    if (worker == nullptr)
+        return records;
     worker->RegisterWindow(window.GetSafeHwnd(), WM_KEYSCOUT_SCAN);
     worker->RequestScan();
     MSG msg;
-    while (window.m_notifications == 0 && GetMessage(&msg)) DispatchMessage(&msg);
+    while (window.m_notifications == 0 && GetMessage(&msg))
+        DispatchMessage(&msg);
     worker->GetResults(records);
     worker->UnregisterWindow(window.GetSafeHwnd());
     EXPECT_TRUE(StopScanThread(worker, INFINITE));
@@ -57,7 +60,8 @@ void Render(const CDetailNode& node, int depth, std::string& out) {
     out.append(static_cast<std::size_t>(2 * depth), ' ');
     out += AnsiToUtf8(node.m_strText.View());
     out += '\n';
-    for (const CDetailNode& child : node.m_children) Render(child, depth + 1, out);
+    for (const CDetailNode& child : node.m_children)
+        Render(child, depth + 1, out);
 }
 std::string Render(const CDeviceRecord& record) {
     std::string out;
@@ -67,7 +71,8 @@ std::string Render(const CDeviceRecord& record) {
 
 std::vector<const CDeviceRecord*> All(const CDeviceRecordList& list) {
     std::vector<const CDeviceRecord*> out;
-    for (POSITION pos = list.GetHeadPosition(); pos != nullptr;) out.push_back(&list.GetNext(pos));
+    for (POSITION pos = list.GetHeadPosition(); pos != nullptr;)
+        out.push_back(&list.GetNext(pos));
     return out;
 }
 

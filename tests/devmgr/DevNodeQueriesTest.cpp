@@ -21,7 +21,7 @@ CString Ansi(std::string_view utf8) {
 }
 
 class DevNodeQueries : public ::testing::Test {
-protected:
+  protected:
     explicit DevNodeQueries(const char* fixture = "devnode-tree.json")
         : m_platform(LoadMachineFile(test::DataPath(fixture))), m_scope(m_platform) {}
 
@@ -30,7 +30,9 @@ protected:
         EXPECT_NE(node, 0u) << id;
         return node;
     }
-    unsigned PropertyReads() const { return m_platform.CallCount("CM_Get_DevNode_Registry_PropertyA"); }
+    unsigned PropertyReads() const {
+        return m_platform.CallCount("CM_Get_DevNode_Registry_PropertyA");
+    }
 
     CModelPlatform m_platform;
     CPlatformScope m_scope;
@@ -86,7 +88,8 @@ TEST_F(DevNodeQueries, MultiStringProperty) {
     EXPECT_EQ(GetDevNodeMultiStringProperty(Node(kFilters), CM_DRP_LOWERFILTERS, values), 1);
     EXPECT_EQ(values, (std::vector<CString>{"A"}));
     // No terminator at all: the last string ends with the buffer.
-    EXPECT_EQ(GetDevNodeMultiStringProperty(Node("ROOT\\NO_ID\\0000"), CM_DRP_UPPERFILTERS, values), 1);
+    EXPECT_EQ(GetDevNodeMultiStringProperty(Node("ROOT\\NO_ID\\0000"), CM_DRP_UPPERFILTERS, values),
+              1);
     EXPECT_EQ(values, (std::vector<CString>{"Alpha", "Beta"}));
     // The node has no such value: success and an empty list.
     values = {"stale"};
@@ -134,9 +137,11 @@ TEST_F(DevNodeQueries, UsbIdentityFromTheInstanceId) {
         {"USB\\VID_046D&PID_C52B&MI_00\\7&2A3B4C5D&0&0000", 0x1111, 0x2222, "keep", "keep",
          "0000.001a.0000.001.002.000.000.000.000"},
         // Another bus converts nothing.
-        {"HID\\VID_046D&PID_C52B&MI_00\\8&1234ABCD&0&0000", 0x1111, 0x2222, "keep", "keep", "HID location"},
+        {"HID\\VID_046D&PID_C52B&MI_00\\8&1234ABCD&0&0000", 0x1111, 0x2222, "keep", "keep",
+         "HID location"},
         // ... and a serial kept from before is still emptied when it holds an ampersand.
-        {"HID\\VID_046D&PID_C52B&MI_00\\8&1234ABCD&0&0000", 0x1111, 0x2222, "x&y", "", "HID location"},
+        {"HID\\VID_046D&PID_C52B&MI_00\\8&1234ABCD&0&0000", 0x1111, 0x2222, "x&y", "",
+         "HID location"},
         // The literal parts match letter case exactly.
         {"usb\\vid_abcd&pid_1234\\lower", 0x1111, 0x2222, "keep", "keep", "keep"},
         // Wider numbers keep their low 16 bits.
@@ -159,9 +164,11 @@ TEST_F(DevNodeQueries, UsbIdentityFromTheInstanceId) {
 TEST_F(DevNodeQueries, DriverKeySearch) {
     const CString flashKey = "{36FC9E60-C465-11CF-8056-444553540000}\\0005";
     EXPECT_EQ(FindDevNodeByDriverKey(flashKey), Node(kFlashDrive));
-    EXPECT_EQ(FindDevNodeByDriverKey("{36fc9e60-c465-11cf-8056-444553540000}\\0005"), Node(kFlashDrive));
+    EXPECT_EQ(FindDevNodeByDriverKey("{36fc9e60-c465-11cf-8056-444553540000}\\0005"),
+              Node(kFlashDrive));
     // Pre-order: the deep node of the first branch before the later shallow one.
-    EXPECT_EQ(FindDevNodeByDriverKey("DUPLICATE\\0001"), Node("USB\\VID_046D&PID_C52B&MI_00\\7&2A3B4C5D&0&0000"));
+    EXPECT_EQ(FindDevNodeByDriverKey("DUPLICATE\\0001"),
+              Node("USB\\VID_046D&PID_C52B&MI_00\\7&2A3B4C5D&0&0000"));
     // Nodes that are not present, and their children, are passed over.
     EXPECT_EQ(FindDevNodeByDriverKey("HIDDEN\\0001"), 0u);
     EXPECT_EQ(FindDevNodeByDriverKey("HIDDEN\\0002"), 0u);
@@ -186,7 +193,7 @@ TEST_F(DevNodeQueries, DriverKeyComparisonIsMultibyteAware) {
 }
 
 class DevNodeCycles : public DevNodeQueries {
-protected:
+  protected:
     DevNodeCycles() : DevNodeQueries("devnode-cycles.json") {}
 };
 

@@ -21,17 +21,25 @@ TEST(CodePageTest, ShiftJisFoldsWholeCharactersOnly) {
     EXPECT_EQ(Upper("\x83\x41\x83\x62", kCodePageShiftJis), "\x83\x41\x83\x62");
     // Full-width a (82 81) becomes full-width A (82 60); a lead byte at the end stands alone.
     EXPECT_EQ(Upper("\x82\x81z\x82", kCodePageShiftJis), "\x82\x60Z\x82");
-    EXPECT_EQ(MbCompareNoCase("{36fc}\\0001\x83\x61", "{36FC}\\0001\x83\x61", kCodePageShiftJis), 0);
+    EXPECT_EQ(MbCompareNoCase("{36fc}\\0001\x83\x61", "{36FC}\\0001\x83\x61", kCodePageShiftJis),
+              0);
     EXPECT_NE(MbCompareNoCase("\x83\x61", "\x83\x41", kCodePageShiftJis), 0);
     EXPECT_EQ(MbCharLength("\x83\x61", 0, kCodePageShiftJis), 2u);
     EXPECT_EQ(MbCharLength(std::string_view("\x83\0", 2), 0, kCodePageShiftJis), 1u);
 }
 
 TEST(CodePageTest, Utf8FoldsAsciiLatinAndFullWidth) {
-    EXPECT_EQ(Upper("stick-\xC3\xA9\xEF\xBD\x81", kCodePageUtf8), "STICK-\xC3\x89\xEF\xBC\xA1");  // é, ａ
+    EXPECT_EQ(Upper("stick-\xC3\xA9\xEF\xBD\x81", kCodePageUtf8),
+              "STICK-\xC3\x89\xEF\xBC\xA1");                  // é, ａ
     EXPECT_EQ(Upper("\xC3\xB7", kCodePageUtf8), "\xC3\xB7");  // the division sign has no case
     // A malformed sequence: each byte stands alone, and the ASCII letter after it folds.
-    EXPECT_EQ(Upper("\xC3" "a\xFF" "b", kCodePageUtf8), "\xC3" "A\xFF" "B");
+    EXPECT_EQ(Upper("\xC3"
+                    "a\xFF"
+                    "b",
+                    kCodePageUtf8),
+              "\xC3"
+              "A\xFF"
+              "B");
     EXPECT_EQ(MbCompareNoCase("abc", "ABD", kCodePageUtf8), -1);
     EXPECT_EQ(MbCompareNoCase("\xE3\x81\x82x", "\xE3\x81\x82X", kCodePageUtf8), 0);
 }

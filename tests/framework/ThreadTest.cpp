@@ -21,15 +21,16 @@ std::atomic<int> g_deleted{0};
 class CRecordingThread : public CWinThread {
     DECLARE_DYNCREATE(CRecordingThread)
 
-public:
+  public:
     ~CRecordingThread() override { ++g_deleted; }
     BOOL InitInstance() override { return TRUE; }
     static HANDLE s_release;
     static std::vector<int>* s_log;
 
-protected:
+  protected:
     void OnWork(WPARAM w, LPARAM) {
-        if (w == 1) WaitForSingleObject(s_release, INFINITE);
+        if (w == 1)
+            WaitForSingleObject(s_release, INFINITE);
         s_log->push_back(static_cast<int>(w));
     }
     DECLARE_MESSAGE_MAP()
@@ -47,7 +48,8 @@ TEST(WinThreadTest, HandlersRunInOrderAndQuitWaitsForTheRunningOne) {
     CRecordingThread::s_log = &log;
     CRecordingThread::s_release = CreateEventObject(TRUE, FALSE);
     g_deleted = 0;
-    auto* t = static_cast<CRecordingThread*>(AfxBeginThread(RUNTIME_CLASS(CRecordingThread), 0, 0, CREATE_SUSPENDED));
+    auto* t = static_cast<CRecordingThread*>(
+        AfxBeginThread(RUNTIME_CLASS(CRecordingThread), 0, 0, CREATE_SUSPENDED));
     ASSERT_NE(t, nullptr);
     EXPECT_STREQ(t->GetRuntimeClass()->m_lpszClassName, "CRecordingThread");
     // Posted while suspended: kept in its queue.
@@ -67,10 +69,11 @@ TEST(WinThreadTest, HandlersRunInOrderAndQuitWaitsForTheRunningOne) {
 }
 
 class CEchoWindow : public CWnd {
-public:
+  public:
     std::vector<WPARAM> m_got;
     LRESULT WindowProc(UINT message, WPARAM w, LPARAM) override {
-        if (message == kWork) m_got.push_back(w);
+        if (message == kWork)
+            m_got.push_back(w);
         return 0;
     }
 };
@@ -90,7 +93,8 @@ TEST(WindowTest, PostsAreAsynchronousAndDestroyedWindowsGetNothing) {
     EXPECT_FALSE(IsWindow(gone));
     EXPECT_FALSE(PostMessage(gone, kWork, 3, 0));
     MSG msg;
-    while (PeekMessage(&msg, TRUE)) DispatchMessage(&msg);
+    while (PeekMessage(&msg, TRUE))
+        DispatchMessage(&msg);
     EXPECT_EQ(a.m_got, (std::vector<WPARAM>{1}));
     EXPECT_TRUE(b.m_got.empty());
 }
@@ -151,7 +155,8 @@ TEST(CListTest, OrderFindAndRemoval) {
     list.InsertBefore(c, "B2");
     list.RemoveAt(list.Find("B"));
     CString all;
-    for (POSITION p = list.GetHeadPosition(); p != nullptr;) all += list.GetNext(p);
+    for (POSITION p = list.GetHeadPosition(); p != nullptr;)
+        all += list.GetNext(p);
     EXPECT_EQ(all, "AB2C");
     EXPECT_EQ(list.GetAt(list.FindIndex(2)), "C");
     EXPECT_EQ(list.FindIndex(3), nullptr);

@@ -4,7 +4,8 @@
 
 namespace ks::test {
 
-HANDLE CFakeGatedPlatform::CreateFileA(const char* path, DWORD, DWORD, void*, DWORD, DWORD, HANDLE) {
+HANDLE CFakeGatedPlatform::CreateFileA(const char* path, DWORD, DWORD, void*, DWORD, DWORD,
+                                       HANDLE) {
     if (std::strcmp(path, "\\\\.\\HCD0") == 0) {
         std::unique_lock<std::mutex> lock(m_mutex);
         int pass = ++m_started;

@@ -12,39 +12,58 @@
 namespace ks::test {
 
 class CFakeEmptyPlatform : public IPlatform {
-public:
+  public:
     HANDLE CreateFileA(const char*, DWORD, DWORD, void*, DWORD, DWORD, HANDLE) override {
         return INVALID_HANDLE_VALUE;
     }
-    BOOL DeviceIoControl(HANDLE, DWORD, void*, DWORD, void*, DWORD, DWORD*, void*) override { return FALSE; }
+    BOOL DeviceIoControl(HANDLE, DWORD, void*, DWORD, void*, DWORD, DWORD*, void*) override {
+        return FALSE;
+    }
     BOOL CloseHandle(HANDLE) override { return FALSE; }
-    int WideCharToMultiByte(UINT, DWORD, const WCHAR16*, int, char*, int, const char*, BOOL*) override { return 0; }
-    HDEVINFO SetupDiGetClassDevsA(const GUID*, const char*, HWND, DWORD) override { return INVALID_HANDLE_VALUE; }
+    int WideCharToMultiByte(UINT, DWORD, const WCHAR16*, int, char*, int, const char*,
+                            BOOL*) override {
+        return 0;
+    }
+    HDEVINFO SetupDiGetClassDevsA(const GUID*, const char*, HWND, DWORD) override {
+        return INVALID_HANDLE_VALUE;
+    }
     BOOL SetupDiEnumDeviceInterfaces(HDEVINFO, SP_DEVINFO_DATA*, const GUID*, DWORD,
                                      SP_DEVICE_INTERFACE_DATA*) override {
         return FALSE;
     }
-    BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO, SP_DEVICE_INTERFACE_DATA*, SP_DEVICE_INTERFACE_DETAIL_DATA_A*,
-                                          DWORD, DWORD*, SP_DEVINFO_DATA*) override {
+    BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO, SP_DEVICE_INTERFACE_DATA*,
+                                          SP_DEVICE_INTERFACE_DETAIL_DATA_A*, DWORD, DWORD*,
+                                          SP_DEVINFO_DATA*) override {
         return FALSE;
     }
     BOOL SetupDiDestroyDeviceInfoList(HDEVINFO) override { return FALSE; }
-    CONFIGRET CM_Locate_DevNodeA(DEVINST*, const char*, ULONG) override { return CR_NO_SUCH_DEVNODE; }
+    CONFIGRET CM_Locate_DevNodeA(DEVINST*, const char*, ULONG) override {
+        return CR_NO_SUCH_DEVNODE;
+    }
     CONFIGRET CM_Get_Child(DEVINST*, DEVINST, ULONG) override { return CR_NO_SUCH_DEVNODE; }
     CONFIGRET CM_Get_Sibling(DEVINST*, DEVINST, ULONG) override { return CR_NO_SUCH_DEVNODE; }
     CONFIGRET CM_Get_Parent(DEVINST*, DEVINST, ULONG) override { return CR_NO_SUCH_DEVNODE; }
-    CONFIGRET CM_Get_Device_IDA(DEVINST, char*, ULONG, ULONG) override { return CR_NO_SUCH_DEVNODE; }
-    CONFIGRET CM_Get_Device_ID_List_SizeA(ULONG*, const char*, ULONG) override { return CR_NO_SUCH_DEVNODE; }
-    CONFIGRET CM_Get_Device_ID_ListA(const char*, char*, ULONG, ULONG) override { return CR_NO_SUCH_DEVNODE; }
-    CONFIGRET CM_Get_DevNode_Status(ULONG*, ULONG*, DEVINST, ULONG) override { return CR_NO_SUCH_DEVNODE; }
-    CONFIGRET CM_Get_DevNode_Registry_PropertyA(DEVINST, ULONG, ULONG*, void*, ULONG*, ULONG) override {
+    CONFIGRET CM_Get_Device_IDA(DEVINST, char*, ULONG, ULONG) override {
+        return CR_NO_SUCH_DEVNODE;
+    }
+    CONFIGRET CM_Get_Device_ID_List_SizeA(ULONG*, const char*, ULONG) override {
+        return CR_NO_SUCH_DEVNODE;
+    }
+    CONFIGRET CM_Get_Device_ID_ListA(const char*, char*, ULONG, ULONG) override {
+        return CR_NO_SUCH_DEVNODE;
+    }
+    CONFIGRET CM_Get_DevNode_Status(ULONG*, ULONG*, DEVINST, ULONG) override {
+        return CR_NO_SUCH_DEVNODE;
+    }
+    CONFIGRET CM_Get_DevNode_Registry_PropertyA(DEVINST, ULONG, ULONG*, void*, ULONG*,
+                                                ULONG) override {
         return CR_NO_SUCH_DEVNODE;
     }
     BOOL GetVolumeNameForVolumeMountPointA(const char*, char*, DWORD) override { return FALSE; }
 };
 
 class CFakeGatedPlatform : public CFakeEmptyPlatform {
-public:
+  public:
     HANDLE CreateFileA(const char* path, DWORD, DWORD, void*, DWORD, DWORD, HANDLE) override;
 
     // Blocks until `count` passes have started (reached the gate).
@@ -54,7 +73,7 @@ public:
     void Open();
     int PassesStarted();
 
-private:
+  private:
     std::mutex m_mutex;
     std::condition_variable m_cv;
     int m_started = 0;

@@ -22,7 +22,7 @@ using Ids = std::vector<WORD>;
 // --- Controller discovery ------------------------------------------------------------
 
 class ControllerDiscovery : public ::testing::Test {
-protected:
+  protected:
     CMachineScope m_machine{"walk-discovery.json"};
 };
 
@@ -35,7 +35,8 @@ TEST_F(ControllerDiscovery, EachControllerOnceHcdNamesFirst) {
 
     std::vector<std::string> hcdPaths;
     for (const std::string& p : m_machine.Platform().OpenedPaths())
-        if (p.rfind("\\\\.\\HCD", 0) == 0) hcdPaths.push_back(p);
+        if (p.rfind("\\\\.\\HCD", 0) == 0)
+            hcdPaths.push_back(p);
     ASSERT_EQ(hcdPaths.size(), 10u + 3u);  // all ten tried; HCD1, HCD3, HCD4 reopened to be walked
     EXPECT_EQ(hcdPaths.front(), "\\\\.\\HCD0");
     EXPECT_EQ(m_machine.Opens("\\\\.\\HCD9"), 1u);
@@ -60,7 +61,8 @@ TEST_F(ControllerDiscovery, EveryScanStartsAfresh) {
     const std::vector<CUsbDeviceInfo> first = devices;
     lister.Scan();
     ASSERT_EQ(devices.size(), first.size());
-    for (std::size_t i = 0; i < first.size(); ++i) EXPECT_EQ(DescribeDevice(devices[i]), DescribeDevice(first[i]));
+    for (std::size_t i = 0; i < first.size(); ++i)
+        EXPECT_EQ(DescribeDevice(devices[i]), DescribeDevice(first[i]));
     // The controllers remembered in the first scan are walked again in the second.
     EXPECT_EQ(m_machine.Opens("\\\\.\\ROOT_HCD1"), 2u);
     EXPECT_EQ(m_machine.Opens("\\\\.\\ROOT_INTERFACE_ONLY"), 2u);
@@ -83,7 +85,8 @@ TEST_F(ControllerDiscovery, InterfaceModeAlone) {
     struct CInterfacesOnly : CUsbBusWalker {
         CInterfacesOnly() : CUsbBusWalker(kDiscoverInterfaces) {}
         void OnDevicePort(CUsbIoHandle&, int&, const BYTE* connection) override {
-            if (connection[31] != DeviceConnected) return;
+            if (connection[31] != DeviceConnected)
+                return;
             m_vendors.push_back(static_cast<WORD>(connection[12] | connection[13] << 8));
         }
         Ids m_vendors;
@@ -109,7 +112,7 @@ TEST(ControllerDiscoveryFaults, NoInterfaceSetLeavesTheHcdNames) {
 // --- Hubs and ports --------------------------------------------------------------------
 
 class PortWalk : public ::testing::Test {
-protected:
+  protected:
     CMachineScope m_machine{"walk-ports.json"};
 };
 
@@ -120,11 +123,16 @@ TEST_F(PortWalk, DepthFirstByPortNumber) {
     EXPECT_EQ(VendorIds(ListDevices(0x1)), (Ids{0x1001, 0x1003, 0x2002, 0x3002, 0x7007}));
 
     // Empty ports are asked all the same.
-    EXPECT_EQ(m_machine.Ioctls(IOCTL_USB_GET_NODE_CONNECTION_INFORMATION_EX, "\\\\.\\HUB_FOUR"), 4u);
-    EXPECT_EQ(m_machine.Ioctls(IOCTL_USB_GET_NODE_CONNECTION_INFORMATION_EX, "\\\\.\\ROOT_PORTS"), 7u);
-    EXPECT_EQ(m_machine.Ioctls(IOCTL_USB_GET_NODE_CONNECTION_INFORMATION_EX, "\\\\.\\HUB_NO_INFORMATION"), 0u);
+    EXPECT_EQ(m_machine.Ioctls(IOCTL_USB_GET_NODE_CONNECTION_INFORMATION_EX, "\\\\.\\HUB_FOUR"),
+              4u);
+    EXPECT_EQ(m_machine.Ioctls(IOCTL_USB_GET_NODE_CONNECTION_INFORMATION_EX, "\\\\.\\ROOT_PORTS"),
+              7u);
+    EXPECT_EQ(
+        m_machine.Ioctls(IOCTL_USB_GET_NODE_CONNECTION_INFORMATION_EX, "\\\\.\\HUB_NO_INFORMATION"),
+        0u);
     EXPECT_EQ(m_machine.Ioctls(IOCTL_USB_GET_NODE_INFORMATION, "\\\\.\\HUB_NO_PORTS"), 1u);
-    EXPECT_EQ(m_machine.Ioctls(IOCTL_USB_GET_NODE_CONNECTION_INFORMATION_EX, "\\\\.\\HUB_NO_PORTS"), 0u);
+    EXPECT_EQ(m_machine.Ioctls(IOCTL_USB_GET_NODE_CONNECTION_INFORMATION_EX, "\\\\.\\HUB_NO_PORTS"),
+              0u);
     EXPECT_EQ(m_machine.Opens("\\\\.\\HUB_NO_NAME"), 0u);
     EXPECT_EQ(m_machine.Platform().OpenHandleCount(), 0u);
 }
@@ -132,9 +140,11 @@ TEST_F(PortWalk, DepthFirstByPortNumber) {
 TEST_F(PortWalk, FieldMaskSelectsWhatARecordHolds) {
     const auto all = ListDevices(0x7F);
     ASSERT_EQ(all.size(), 5u);
-    EXPECT_EQ(DescribeDevice(all[0]), "1001:0001 serial=\"\" manufacturer=\"\" product=\"\" bcdUSB=0x0200 speed=1");
+    EXPECT_EQ(DescribeDevice(all[0]),
+              "1001:0001 serial=\"\" manufacturer=\"\" product=\"\" bcdUSB=0x0200 speed=1");
     EXPECT_EQ(DescribeDevice(all[4]),
-              "7007:0007 serial=\"KB-7007\" manufacturer=\"Larkspur\" product=\"Keyboard\" bcdUSB=0x0110 speed=0");
+              "7007:0007 serial=\"KB-7007\" manufacturer=\"Larkspur\" product=\"Keyboard\" "
+              "bcdUSB=0x0110 speed=0");
 
     const auto worker = ListDevices(0x13);
     ASSERT_EQ(worker.size(), 5u);
@@ -145,7 +155,8 @@ TEST_F(PortWalk, FieldMaskSelectsWhatARecordHolds) {
     const auto none = ListDevices(0);
     ASSERT_EQ(none.size(), 5u);
     for (const CUsbDeviceInfo& d : none)
-        EXPECT_EQ(DescribeDevice(d), "0000:0000 serial=\"\" manufacturer=\"\" product=\"\" bcdUSB=0x0000 speed=0");
+        EXPECT_EQ(DescribeDevice(d),
+                  "0000:0000 serial=\"\" manufacturer=\"\" product=\"\" bcdUSB=0x0000 speed=0");
 }
 
 TEST(PortWalkLegacyHub, SpeedFromTheLegacyRequest) {
@@ -156,7 +167,8 @@ TEST(PortWalkLegacyHub, SpeedFromTheLegacyRequest) {
     const auto devices = ListDevices(0x7F);
     EXPECT_EQ(VendorIds(devices), (Ids{0x0101, 0x0102, 0x0103, 0x0104, 0x0107}));
     std::vector<int> speeds;
-    for (const CUsbDeviceInfo& d : devices) speeds.push_back(d.m_speed);
+    for (const CUsbDeviceInfo& d : devices)
+        speeds.push_back(d.m_speed);
     EXPECT_EQ(speeds, (std::vector<int>{0, 1, 1, 2, 0}));
 }
 
@@ -171,15 +183,19 @@ TEST(PortWalkCycles, HubsOnThePathAreNotEnteredAgain) {
 // A chain of 40 hubs, each with a device on port 1 and the next hub on port 2: the walk
 // follows 32 hub levels and no more.
 TEST(PortWalkCycles, HubNestingIsBounded) {
-    std::string hub = R"({"name": "HUB_40", "bNumberOfPorts": 2, "ports": [{"port": 1, "device": {"idVendor": 40}}]})";
+    std::string hub =
+        R"({"name": "HUB_40", "bNumberOfPorts": 2, "ports": [{"port": 1, "device": {"idVendor": 40}}]})";
     for (int level = 39; level >= 1; --level) {
         const std::string n = std::to_string(level);
-        hub = R"({"name": "HUB_)" + n + R"(", "bNumberOfPorts": 2, "ports": [{"port": 1, "device": {"idVendor": )" + n +
+        hub = R"({"name": "HUB_)" + n +
+              R"(", "bNumberOfPorts": 2, "ports": [{"port": 1, "device": {"idVendor": )" + n +
               R"(}}, {"port": 2, "device": {"hub": )" + hub + "}}]}";
     }
-    CMachineScope machine(R"({"controllers": [{"hcd": 0, "driverKey": "K", "rootHub": )" + hub + "}]}", "chain.json");
+    CMachineScope machine(
+        R"({"controllers": [{"hcd": 0, "driverKey": "K", "rootHub": )" + hub + "}]}", "chain.json");
     Ids expected;
-    for (WORD level = 1; level <= 32; ++level) expected.push_back(level);
+    for (WORD level = 1; level <= 32; ++level)
+        expected.push_back(level);
     EXPECT_EQ(VendorIds(ListDevices(0x1)), expected);
     EXPECT_EQ(machine.Opens("\\\\.\\HUB_33"), 0u);
     EXPECT_EQ(machine.Platform().OpenHandleCount(), 0u);
@@ -191,7 +207,8 @@ TEST(PortWalkFaults, SuccessWithoutDataAddsNothing) {
     CMachineScope machine("walk-nowrite.json");
     const auto devices = ListDevices(0x7F);
     ASSERT_EQ(VendorIds(devices), (Ids{0x3002, 0x4001}));
-    EXPECT_EQ(DescribeDevice(devices[1]), "4001:0000 serial=\"\" manufacturer=\"\" product=\"\" bcdUSB=0x0200 speed=1");
+    EXPECT_EQ(DescribeDevice(devices[1]),
+              "4001:0000 serial=\"\" manufacturer=\"\" product=\"\" bcdUSB=0x0200 speed=1");
     EXPECT_EQ(machine.Opens("\\\\.\\ROOT_0"), 0u);
     EXPECT_EQ(machine.Opens("\\\\.\\ROOT_1"), 0u);
     EXPECT_EQ(machine.Ioctls(IOCTL_USB_GET_NODE_CONNECTION_INFORMATION_EX, "\\\\.\\ROOT_2"), 0u);

@@ -15,7 +15,8 @@ namespace ks {
 namespace {
 
 std::vector<std::filesystem::path> MachineFixtures() {
-    const std::filesystem::path folder = std::filesystem::path(test::DataPath("README.md")).parent_path();
+    const std::filesystem::path folder =
+        std::filesystem::path(test::DataPath("README.md")).parent_path();
     std::vector<std::filesystem::path> files;
     for (const auto& entry : std::filesystem::directory_iterator(folder)) {
         const std::string stem = entry.path().stem().string();
@@ -41,11 +42,13 @@ TEST(ReadOnly, EveryFixtureScanSendsOnlyReadRequests) {
         lister.m_fields = 0x7F;
         lister.Scan();
         for (const CIoctlCall& call : platform.IoctlCalls()) {
-            EXPECT_NE(std::find(std::begin(kAllowedIoctls), std::end(kAllowedIoctls), call.m_dwCode),
-                      std::end(kAllowedIoctls))
+            EXPECT_NE(
+                std::find(std::begin(kAllowedIoctls), std::end(kAllowedIoctls), call.m_dwCode),
+                std::end(kAllowedIoctls))
                 << "code 0x" << std::hex << call.m_dwCode << " to " << call.m_strPath;
         }
-        if (!platform.IoctlCalls().empty()) ++scanned;
+        if (!platform.IoctlCalls().empty())
+            ++scanned;
     }
     // Most fixtures have controllers; those of the device-node topic have none.
     EXPECT_GE(scanned, files.size() / 2);

@@ -26,7 +26,8 @@ using test::ListDevices;
 
 std::string ListerText(const std::vector<CUsbDeviceInfo>& devices) {
     std::string text;
-    for (const CUsbDeviceInfo& d : devices) text += DescribeDevice(d) + "\n";
+    for (const CUsbDeviceInfo& d : devices)
+        text += DescribeDevice(d) + "\n";
     return text;
 }
 
@@ -35,16 +36,20 @@ std::string ReadGolden() {
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::string out;  // tolerate a checkout with CRLF line ends
     for (char c : text)
-        if (c != '\r') out += c;
+        if (c != '\r')
+            out += c;
     return out;
 }
 
-bool PrintRequested() { return std::getenv("KS_PRINT_LISTER_TEXT") != nullptr; }
+bool PrintRequested() {
+    return std::getenv("KS_PRINT_LISTER_TEXT") != nullptr;
+}
 
 TEST(RealisticMachine, ListerFindsTheGoldenList) {
     CMachineScope machine("machine-realistic.json");
     const std::string text = ListerText(ListDevices(0x7F));
-    if (PrintRequested()) std::cout << text;
+    if (PrintRequested())
+        std::cout << text;
     const std::string golden = ReadGolden();
     ASSERT_FALSE(golden.empty());
     EXPECT_EQ(text, golden);

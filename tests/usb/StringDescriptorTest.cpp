@@ -23,7 +23,7 @@ struct CRecordCost {
 };
 
 class CCostingLister : public CUsbDeviceLister {
-public:
+  public:
     CCostingLister(CMachineScope& machine, std::vector<CUsbDeviceInfo>* devices)
         : CUsbDeviceLister(devices), m_machine(machine) {}
 
@@ -31,7 +31,8 @@ public:
         CRecordCost total{m_machine.Ioctls(IOCTL_USB_GET_DESCRIPTOR_FROM_NODE_CONNECTION),
                           m_machine.Ioctls(IOCTL_USB_GET_NODE_CONNECTION_DRIVERKEY_NAME),
                           m_machine.Platform().CallCount("CM_Locate_DevNodeA")};
-        m_costs.push_back({total.m_descriptors - m_last.m_descriptors, total.m_driverKeys - m_last.m_driverKeys,
+        m_costs.push_back({total.m_descriptors - m_last.m_descriptors,
+                           total.m_driverKeys - m_last.m_driverKeys,
                            total.m_searches - m_last.m_searches});
         m_last = total;
         CUsbDeviceLister::AddDevice(device);
@@ -39,13 +40,13 @@ public:
 
     std::vector<CRecordCost> m_costs;
 
-private:
+  private:
     CMachineScope& m_machine;
     CRecordCost m_last;
 };
 
 class DeviceStrings : public ::testing::Test {
-protected:
+  protected:
     void Scan(int fields) {
         m_devices.clear();
         CCostingLister lister(m_machine, &m_devices);
@@ -55,8 +56,12 @@ protected:
         ASSERT_EQ(m_devices.size(), 12u);
         ASSERT_EQ(m_costs.size(), 12u);
     }
-    const CUsbDeviceInfo& Device(int port) const { return m_devices.at(static_cast<std::size_t>(port - 1)); }
-    const CRecordCost& Cost(int port) const { return m_costs.at(static_cast<std::size_t>(port - 1)); }
+    const CUsbDeviceInfo& Device(int port) const {
+        return m_devices.at(static_cast<std::size_t>(port - 1));
+    }
+    const CRecordCost& Cost(int port) const {
+        return m_costs.at(static_cast<std::size_t>(port - 1));
+    }
 
     CMachineScope m_machine{"strings-devices.json"};
     std::vector<CUsbDeviceInfo> m_devices;
@@ -67,7 +72,8 @@ TEST_F(DeviceStrings, AllStringsInTheFirstLanguageOfTheList) {
     Scan(0x7F);
     // Descriptor 0 lists 0x0411 then 0x0409; the device has every string in both.
     EXPECT_EQ(DescribeDevice(Device(1)),
-              "0411:0001 serial=\"JA-SERIAL\" manufacturer=\"ヤマセ電機\" product=\"USBメモリ\" bcdUSB=0x0200 speed=1");
+              "0411:0001 serial=\"JA-SERIAL\" manufacturer=\"ヤマセ電機\" product=\"USBメモリ\" "
+              "bcdUSB=0x0200 speed=1");
     EXPECT_EQ(Cost(1).m_descriptors, 4u);
     EXPECT_EQ(Cost(1).m_driverKeys, 0u);
 }
@@ -94,11 +100,13 @@ TEST_F(DeviceStrings, NoUsableLanguageListLeavesTextsEmpty) {
     // Port 4: descriptor 0 refused; port 5: an empty list. Both devices have all their
     // strings in 0x0409, but without a language none is asked for; the serial number
     // comes from the instance ID (port 4's driver key differs from the node's in case).
-    EXPECT_EQ(DescribeDevice(Device(4)),
-              "0004:0004 serial=\"NO-LANGUAGES\" manufacturer=\"\" product=\"\" bcdUSB=0x0200 speed=1");
+    EXPECT_EQ(
+        DescribeDevice(Device(4)),
+        "0004:0004 serial=\"NO-LANGUAGES\" manufacturer=\"\" product=\"\" bcdUSB=0x0200 speed=1");
     EXPECT_EQ(Cost(4).m_descriptors, 1u);
     EXPECT_EQ(DescribeDevice(Device(5)),
-              "0005:0005 serial=\"EMPTY-LANGUAGES\" manufacturer=\"\" product=\"\" bcdUSB=0x0200 speed=1");
+              "0005:0005 serial=\"EMPTY-LANGUAGES\" manufacturer=\"\" product=\"\" bcdUSB=0x0200 "
+              "speed=1");
     EXPECT_EQ(Cost(5).m_descriptors, 1u);
 }
 
@@ -135,8 +143,9 @@ TEST_F(DeviceStrings, FailedStringsNeverCostTheRecord) {
 
 TEST_F(DeviceStrings, WorkerMaskAsksForTheSerialOnly) {
     Scan(0x13);
-    EXPECT_EQ(DescribeDevice(Device(1)),
-              "0411:0001 serial=\"JA-SERIAL\" manufacturer=\"\" product=\"\" bcdUSB=0x0000 speed=0");
+    EXPECT_EQ(
+        DescribeDevice(Device(1)),
+        "0411:0001 serial=\"JA-SERIAL\" manufacturer=\"\" product=\"\" bcdUSB=0x0000 speed=0");
     // Descriptor 0 and the serial string, nothing else.
     EXPECT_EQ(Cost(1).m_descriptors, 2u);
     EXPECT_EQ(Cost(2).m_descriptors, 2u);

@@ -15,7 +15,9 @@ using test::CMachineScope;
 
 const char kKeyPrefix[] = "{36FC9E60-C465-11CF-8056-444553540000}\\";
 
-CString Key(const char* tail) { return CString(std::string(kKeyPrefix) + tail); }
+CString Key(const char* tail) {
+    return CString(std::string(kKeyPrefix) + tail);
+}
 
 // Bytes a name reply needs: header, UTF-16 name, NUL.
 DWORD NameReplySize(std::size_t header, const CString& name) {
@@ -25,7 +27,7 @@ DWORD NameReplySize(std::size_t header, const CString& name) {
 // --- Controller name requests --------------------------------------------------------
 
 class ControllerNameRequests : public ::testing::Test {
-protected:
+  protected:
     CMachineScope m_machine{"requests-names.json"};
 };
 
@@ -40,13 +42,14 @@ struct CControllerNameCase {
 TEST_F(ControllerNameRequests, DriverKeyProbeThenFullRequest) {
     const CControllerNameCase cases[] = {
         {0, true, Key("0000"), 2, NameReplySize(4, Key("0000"))},
-        {1, false, "", 1, 0},                                   // ActualLength 6: only the header
-        {2, false, "", 1, 0},                                   // success, nothing written
-        {3, true, Key("0003"), 2, NameReplySize(4, Key("0003")) - 2},  // no NUL: ends with the reply
-        {4, true, "KEY", 2, 4 + 2 * 9},  // "KEY\0TAIL" and its NUL: a NUL inside the name cuts it
-        {5, false, "", 1, 0},                                   // ActualLength 4097: not allocated
-        {6, true, Key("0006"), 2, 4096},                        // the largest size believed
-        {7, true, "{36", 2, NameReplySize(4, Key("0007"))},     // only the 10 bytes reported are read
+        {1, false, "", 1, 0},  // ActualLength 6: only the header
+        {2, false, "", 1, 0},  // success, nothing written
+        {3, true, Key("0003"), 2,
+         NameReplySize(4, Key("0003")) - 2},  // no NUL: ends with the reply
+        {4, true, "KEY", 2, 4 + 2 * 9},   // "KEY\0TAIL" and its NUL: a NUL inside the name cuts it
+        {5, false, "", 1, 0},             // ActualLength 4097: not allocated
+        {6, true, Key("0006"), 2, 4096},  // the largest size believed
+        {7, true, "{36", 2, NameReplySize(4, Key("0007"))},  // only the 10 bytes reported are read
     };
     for (const CControllerNameCase& c : cases) {
         SCOPED_TRACE("HCD" + std::to_string(c.m_hcd));
@@ -123,7 +126,8 @@ TEST_F(ControllerNameRequests, RootHubNameAndNodeInformationShareTheirCode) {
     EXPECT_EQ(calls[0].m_strPath, "\\\\.\\HCD0");
     EXPECT_EQ(calls[1].m_strPath, "\\\\.\\HCD0");
     EXPECT_EQ(calls[2].m_strPath, "\\\\.\\ROOT_NAMES");
-    for (const CIoctlCall& c : calls) EXPECT_EQ(c.m_dwCode, 0x220408u);
+    for (const CIoctlCall& c : calls)
+        EXPECT_EQ(c.m_dwCode, 0x220408u);
     EXPECT_EQ(calls[2].m_dwInSize, 76u);
     EXPECT_EQ(calls[2].m_dwOutSize, 76u);
 }
@@ -131,7 +135,7 @@ TEST_F(ControllerNameRequests, RootHubNameAndNodeInformationShareTheirCode) {
 // --- Port name requests ----------------------------------------------------------------
 
 class PortNameRequests : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_TRUE(m_hub.Open()); }
 
     CMachineScope m_machine{"requests-names.json"};
@@ -153,7 +157,7 @@ TEST_F(PortNameRequests, DriverKeyOfTheDeviceOnAPort) {
         {3, false, "stale", 1, 0},  // success, nothing written
         {4, true, Key("0014"), 2, NameReplySize(8, Key("0014")) - 2},
         {5, true, "KEY", 2, 8 + 2 * 9},
-        {6, false, "stale", 1, 0},  // ActualLength 0x7FFFFFFF
+        {6, false, "stale", 1, 0},                           // ActualLength 0x7FFFFFFF
         {7, true, "{36", 2, NameReplySize(8, Key("0017"))},  // 14 bytes reported
         {8, false, "stale", 1, 0},  // a hub without a driver key: the probe fails
     };
@@ -204,7 +208,7 @@ TEST_F(PortNameRequests, NameOfTheHubOnAPort) {
 // --- Connection information ------------------------------------------------------------
 
 class ConnectionInformation : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(m_hub.Open());
         m_machine.Platform().ClearLog();
@@ -275,13 +279,16 @@ TEST_F(ConnectionInformation, BufferResizedToExactly365) {
     EXPECT_TRUE(m_hub.GetNodeConnectionInformation(port, empty));
     ASSERT_EQ(empty.size(), 365u);
     EXPECT_EQ(empty[0], 6);  // ConnectionIndex
-    for (std::size_t i = 1; i < empty.size(); ++i) ASSERT_EQ(empty[i], 0) << "byte " << i;
+    for (std::size_t i = 1; i < empty.size(); ++i)
+        ASSERT_EQ(empty[i], 0) << "byte " << i;
 
     std::vector<BYTE> longer(400, 0xEE);
     EXPECT_TRUE(m_hub.GetNodeConnectionInformation(port, longer));
     ASSERT_EQ(longer.size(), 365u);
-    EXPECT_EQ((std::vector<BYTE>{6, 0, 0, 0}), std::vector<BYTE>(longer.begin(), longer.begin() + 4));
-    for (std::size_t i = 4; i < longer.size(); ++i) ASSERT_EQ(longer[i], 0xEE) << "byte " << i;
+    EXPECT_EQ((std::vector<BYTE>{6, 0, 0, 0}),
+              std::vector<BYTE>(longer.begin(), longer.begin() + 4));
+    for (std::size_t i = 4; i < longer.size(); ++i)
+        ASSERT_EQ(longer[i], 0xEE) << "byte " << i;
 
     port = 4;
     std::vector<BYTE> answered(400, 0xEE);
@@ -293,7 +300,7 @@ TEST_F(ConnectionInformation, BufferResizedToExactly365) {
 // --- String descriptors ----------------------------------------------------------------
 
 class StringDescriptorRequests : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_TRUE(m_hub.Open()); }
 
     CMachineScope m_machine{"requests-descriptors.json"};
@@ -349,9 +356,10 @@ TEST_F(StringDescriptorRequests, TextOfAString) {
         bool m_bOk;
         const char* m_text;
     } const cases[] = {
-        {9, true, "Kestrel"}, {8, true, "AB"},  // cut at the NUL inside
-        {1, true, ""},                          // bLength 2: empty, and a success
-        {2, false, ""},                         // refused: the output is emptied all the same
+        {9, true, "Kestrel"},
+        {8, true, "AB"},  // cut at the NUL inside
+        {1, true, ""},    // bLength 2: empty, and a success
+        {2, false, ""},   // refused: the output is emptied all the same
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.m_text);

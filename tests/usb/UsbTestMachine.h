@@ -20,7 +20,7 @@ namespace ks::test {
 // A machine from tests/data (or from fixture text), serving the platform calls while the
 // object lives.
 class CMachineScope {
-public:
+  public:
     explicit CMachineScope(const std::string& fixture)
         : m_platform(LoadMachineFile(DataPath(fixture))), m_scope(m_platform) {}
     CMachineScope(const std::string& json, const std::string& sourceName)
@@ -33,18 +33,20 @@ public:
     unsigned Ioctls(DWORD code, std::string_view path = {}) const {
         unsigned n = 0;
         for (const CIoctlCall& c : m_platform.IoctlCalls())
-            if (c.m_dwCode == code && (path.empty() || c.m_strPath == path)) ++n;
+            if (c.m_dwCode == code && (path.empty() || c.m_strPath == path))
+                ++n;
         return n;
     }
     // How many times `path` was passed to CreateFileA.
     unsigned Opens(std::string_view path) const {
         unsigned n = 0;
         for (const std::string& p : m_platform.OpenedPaths())
-            if (p == path) ++n;
+            if (p == path)
+                ++n;
         return n;
     }
 
-private:
+  private:
     CModelPlatform m_platform;
     CPlatformScope m_scope;
 };
@@ -55,9 +57,9 @@ inline std::string DescribeDevice(const CUsbDeviceInfo& d) {
     std::snprintf(ids, sizeof ids, "%04X:%04X", d.m_idVendor, d.m_idProduct);
     char tail[64];
     std::snprintf(tail, sizeof tail, " bcdUSB=0x%04X speed=%d", d.m_bcdUSB, d.m_speed);
-    return std::string(ids) + " serial=\"" + AnsiToUtf8(d.m_strSerialNumber.View()) + "\" manufacturer=\"" +
-           AnsiToUtf8(d.m_strManufacturer.View()) + "\" product=\"" + AnsiToUtf8(d.m_strProduct.View()) + "\"" +
-           tail;
+    return std::string(ids) + " serial=\"" + AnsiToUtf8(d.m_strSerialNumber.View()) +
+           "\" manufacturer=\"" + AnsiToUtf8(d.m_strManufacturer.View()) + "\" product=\"" +
+           AnsiToUtf8(d.m_strProduct.View()) + "\"" + tail;
 }
 
 inline std::vector<CUsbDeviceInfo> ListDevices(int fields) {
@@ -70,7 +72,8 @@ inline std::vector<CUsbDeviceInfo> ListDevices(int fields) {
 
 inline std::vector<WORD> VendorIds(const std::vector<CUsbDeviceInfo>& devices) {
     std::vector<WORD> ids;
-    for (const CUsbDeviceInfo& d : devices) ids.push_back(d.m_idVendor);
+    for (const CUsbDeviceInfo& d : devices)
+        ids.push_back(d.m_idVendor);
     return ids;
 }
 

@@ -40,7 +40,8 @@ TEST(DetailNodeTest, HundredAppendsKeepEveryParentLinkRight) {
 
 TEST(DetailNodeTest, CopyIsIndependentOfItsSource) {
     auto source = std::make_unique<CDetailNode>(nullptr, "disk");
-    source->AppendChild(CDetailNode(source.get(), "volume - (E:)")).AppendChild(CDetailNode(nullptr, "leaf"));
+    source->AppendChild(CDetailNode(source.get(), "volume - (E:)"))
+        .AppendChild(CDetailNode(nullptr, "leaf"));
     CDetailNode copy(*source);
     CDetailNode assigned;
     assigned = *source;
@@ -68,7 +69,8 @@ TEST(DevNodeTreeTest, RootSiblingsAndOrder) {
     tree.AppendSibling(a, Info("c"));  // after all of root's children, not merely after a
     EXPECT_EQ(tree.AppendSibling(root, Info("x")), nullptr);
     CString order;
-    for (auto* n = root->FirstChild(); n != nullptr; n = n->NextSibling()) order += n->Info().m_strFriendlyName;
+    for (auto* n = root->FirstChild(); n != nullptr; n = n->NextSibling())
+        order += n->Info().m_strFriendlyName;
     EXPECT_EQ(order, "abc");
     EXPECT_EQ(tree.Count(), 4);
 }

@@ -23,7 +23,7 @@ struct CKeyScoutThreadProbe {
 namespace {
 
 class CCountingWindow : public CWnd {
-public:
+  public:
     std::map<UINT, int> m_received;
     LRESULT WindowProc(UINT message, WPARAM, LPARAM) override {
         ++m_received[message];
@@ -32,10 +32,11 @@ public:
 };
 
 class WorkerTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_TRUE(m_window.CreateMessageOnly()); }
     void TearDown() override {
-        if (m_worker != nullptr) Stop();
+        if (m_worker != nullptr)
+            Stop();
     }
 
     void Start() {
@@ -53,7 +54,8 @@ protected:
         int toOther = 0;
         MSG msg;
         while (PeekMessage(&msg, TRUE)) {
-            if (other != 0 && msg.hwnd == other) ++toOther;
+            if (other != 0 && msg.hwnd == other)
+                ++toOther;
             DispatchMessage(&msg);
         }
         return toOther;
@@ -70,7 +72,8 @@ TEST_F(WorkerTest, RequestsDuringAPassFoldIntoExactlyOneMorePass) {
     Start();
     m_worker->RequestScan();
     m_platform.WaitForPassesStarted(1);
-    for (int i = 0; i < 10; ++i) m_worker->RequestScan();
+    for (int i = 0; i < 10; ++i)
+        m_worker->RequestScan();
     m_platform.ReleaseOne();
     m_platform.WaitForPassesStarted(2);
     m_platform.ReleaseOne();
@@ -82,7 +85,8 @@ TEST_F(WorkerTest, RequestsDuringAPassFoldIntoExactlyOneMorePass) {
 
 TEST_F(WorkerTest, RequestsWhileIdleAreNotFolded) {
     // Suspended, the worker takes no message: both requests find it idle and post.
-    m_worker = static_cast<CKeyScoutThread*>(AfxBeginThread(RUNTIME_CLASS(CKeyScoutThread), 0, 0, CREATE_SUSPENDED));
+    m_worker = static_cast<CKeyScoutThread*>(
+        AfxBeginThread(RUNTIME_CLASS(CKeyScoutThread), 0, 0, CREATE_SUSPENDED));
     ASSERT_NE(m_worker, nullptr);
     m_worker->RegisterWindow(m_window.GetSafeHwnd(), WM_KEYSCOUT_SCAN);
     m_worker->RequestScan();
@@ -127,7 +131,8 @@ TEST_F(WorkerTest, QuitDuringAPassTakesEffectAfterThePassAndItsRescan) {
     m_worker->PostThreadMessage(WM_QUIT, 0, 0);
     m_platform.ReleaseOne();
     m_platform.WaitForPassesStarted(2);
-    EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_TIMEOUT) << "the worker quit in the middle of its work";
+    EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_TIMEOUT)
+        << "the worker quit in the middle of its work";
     m_platform.ReleaseOne();
     EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
     CloseHandle(thread);

@@ -26,7 +26,8 @@ void AppendTree(std::string& out, const CDetailNode& node, int depth, UINT codeP
 
 nlohmann::ordered_json TreeJson(const CDetailNode& node) {
     nlohmann::ordered_json children = nlohmann::ordered_json::array();
-    for (const CDetailNode& child : node.m_children) children.push_back(TreeJson(child));
+    for (const CDetailNode& child : node.m_children)
+        children.push_back(TreeJson(child));
     return {{"text", AnsiToUtf8(node.m_strText.View())}, {"children", std::move(children)}};
 }
 
@@ -57,11 +58,13 @@ std::string FormatRecordsText(const CDeviceRecordList& records, UINT codePage) {
     std::string out;
     for (POSITION pos = records.GetHeadPosition(); pos != nullptr;) {
         const CDeviceRecord& r = records.GetNext(pos);
-        if (!out.empty()) out += '\n';
+        if (!out.empty())
+            out += '\n';
         out += EscapeForTerminal(r.m_details.m_strText, codePage);
         out += '\n';
         char ids[64];
-        std::snprintf(ids, sizeof ids, "  Vendor ID:  0x%04X\n  Product ID: 0x%04X\n", r.m_wVendorId, r.m_wProductId);
+        std::snprintf(ids, sizeof ids, "  Vendor ID:  0x%04X\n  Product ID: 0x%04X\n",
+                      r.m_wVendorId, r.m_wProductId);
         out += ids;
         out += "  Serial:     " + EscapeForTerminal(r.m_strSerial, codePage) + "\n";
         out += "  Details:\n";

@@ -7,10 +7,11 @@ namespace ks {
 
 namespace {
 class CResultsWindow : public CWnd {
-public:
+  public:
     bool m_bNotified = false;
     LRESULT WindowProc(UINT message, WPARAM, LPARAM) override {
-        if (message == WM_KEYSCOUT_SCAN) m_bNotified = true;
+        if (message == WM_KEYSCOUT_SCAN)
+            m_bNotified = true;
         return 0;
     }
 };
@@ -19,7 +20,8 @@ public:
 bool RunOneScan(CDeviceRecordList& records) {
     CKeyScoutThread* thread = nullptr;
     StartScanThread(thread);
-    if (thread == nullptr) return false;
+    if (thread == nullptr)
+        return false;
     CResultsWindow window;
     if (!window.CreateMessageOnly()) {
         StopScanThread(thread);
@@ -28,7 +30,8 @@ bool RunOneScan(CDeviceRecordList& records) {
     thread->RegisterWindow(window.GetSafeHwnd(), WM_KEYSCOUT_SCAN);
     thread->RequestScan();
     MSG msg;
-    while (!window.m_bNotified && GetMessage(&msg)) DispatchMessage(&msg);
+    while (!window.m_bNotified && GetMessage(&msg))
+        DispatchMessage(&msg);
     thread->GetResults(records);
     thread->UnregisterWindow(window.GetSafeHwnd());
     window.DestroyWindow();

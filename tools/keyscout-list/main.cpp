@@ -38,7 +38,8 @@ int main(int argc, char** argv) {
         if (arg == "--json") {
             json = true;
         } else if (arg == "--machine") {
-            if (i + 1 >= argc) return Fail("--machine needs a file name\n" + std::string(kUsage), 2);
+            if (i + 1 >= argc)
+                return Fail("--machine needs a file name\n" + std::string(kUsage), 2);
             machine = argv[++i];
         } else if (arg.rfind("--machine=", 0) == 0) {
             machine = arg.substr(10);
@@ -62,12 +63,14 @@ int main(int argc, char** argv) {
     }
 
     ks::CDeviceRecordList records;
-    if (!ks::RunOneScan(records)) return Fail("the scan worker could not be started", 1);
+    if (!ks::RunOneScan(records))
+        return Fail("the scan worker could not be started", 1);
 
     std::string out = json ? ks::FormatRecordsJson(records)
                            : ks::FormatRecordsText(records, ks::GetAnsiCodePage());
     std::fwrite(out.data(), 1, out.size(), stdout);
     std::fflush(stdout);
-    if (!json && records.IsEmpty()) std::fputs("keyscout-list: no USB devices found\n", stderr);
+    if (!json && records.IsEmpty())
+        std::fputs("keyscout-list: no USB devices found\n", stderr);
     return ks::EndProcess(0);
 }
