@@ -36,6 +36,12 @@ go --json --machine "$data/example-small.json"
 check "a scan of a fixture succeeds" 0 "$(cat "$dir/rc")"
 has "and prints the JSON document" "$(cat "$dir/o")" '{"devices":['
 
+# The live machine through the native backend (under Wine: the real Windows calls, with no
+# host controller and configuration-manager calls that may claim success without writing).
+go --json
+check "a scan of this machine ends and succeeds" 0 "$(cat "$dir/rc")"
+has "and prints the JSON document" "$(cat "$dir/o")" '{"devices":['
+
 go --help
 check "--help succeeds" 0 "$(cat "$dir/rc")"
 has "and shows the usage" "$(cat "$dir/o")" "usage: keyscout-list"
