@@ -126,6 +126,29 @@ TEST(SyncTest, NamedMutexIsOwnedOnceAndRecursiveForItsOwner) {
     EXPECT_FALSE(owner.Unlock());  // no ownership left
 }
 
+unsigned OwnAndEnd(void*) {
+    BOOL existed = FALSE;
+    HANDLE m = CreateMutexObject(FALSE, "ks-test-abandoned-{3C9B}", &existed);
+    WaitForSingleObject(m, INFINITE);
+    return 0;  // ends owning it, and never closes its handle
+}
+
+TEST(SyncTest, MutexOfAThreadThatEndedOwningItIsAbandoned) {
+    // A copy of the program that is still ending leaves the guard in this state: the next
+    // copy's wait reports it abandoned, which does not count as acquired.
+    CMutex guard(FALSE, "ks-test-abandoned-{3C9B}");
+    DWORD id = 0;
+    HANDLE t = CreateThread(&OwnAndEnd, nullptr, &id);
+    ASSERT_NE(t, nullptr);
+    ASSERT_EQ(WaitForSingleObject(t, INFINITE), WAIT_OBJECT_0);
+    CloseHandle(t);
+    EXPECT_FALSE(guard.Lock(10));
+    // The abandoned wait granted ownership all the same, as the system does.
+    EXPECT_TRUE(guard.Unlock());
+    EXPECT_TRUE(guard.Lock(10));
+    EXPECT_TRUE(guard.Unlock());
+}
+
 TEST(SyncTest, SemaphoreCountsAndSingleLockReleasesOnScopeEnd) {
     CSemaphore s(1, 1);
     {
