@@ -888,10 +888,18 @@ CMachineModel LoadMachineText(const std::string& json, const std::string& source
             detail = detail.substr(colon + 2);
         throw CFixtureError(sourceName + ": line " + std::to_string(line) + ", column " +
                             std::to_string(column) + ": " + detail);
+    } catch (const Json::exception& e) {
+        // Not a syntax error but a value the parser cannot hold, such as a number beyond
+        // the range of a double ("-1e6861"): refused like any other bad fixture.
+        throw CFixtureError(sourceName + ": " + e.what());
     }
     if (!root.is_object())
         throw CFixtureError(sourceName + ": /: expected an object");
-    return CReader(sourceName).Read(root);
+    try {
+        return CReader(sourceName).Read(root);
+    } catch (const Json::exception& e) {
+        throw CFixtureError(sourceName + ": " + e.what());
+    }
 }
 
 CMachineModel LoadMachineFile(const std::string& path) {

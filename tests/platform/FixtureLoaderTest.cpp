@@ -146,6 +146,10 @@ TEST(FixtureLoader, SyntaxErrorsNameFileLineAndColumn) {
     EXPECT_EQ(LoadError("").rfind("machine.json: line 1, column 1: ", 0), 0u) << LoadError("");
     const std::string unterminated = LoadError("{\"volumes\": [\n");
     EXPECT_NE(unterminated.find("machine.json: line 2"), std::string::npos) << unterminated;
+    // A number no double can hold is no syntax error to the parser, but still a bad fixture
+    // (found by the fixture fuzzer: it used to escape as the parser's own exception).
+    const std::string overflow = LoadError("{\"controllers\": [{\"hcd\": -1e6861}]}");
+    EXPECT_EQ(overflow.rfind("machine.json: ", 0), 0u) << overflow;
     // Comments are allowed, so a commented fixture is no syntax error.
     EXPECT_NO_THROW(LoadMachineText("// a machine\n{ /* empty */ }", "c.json"));
 }

@@ -32,6 +32,10 @@ check "a malformed fixture fails" 1 "$(cat "$dir/rc")"
 has "and names the file" "$(cat "$dir/e")" "broken.json"
 has "and the line" "$(cat "$dir/e")" "line 3"
 
+go --machine "$data/malformed-number-overflow.json"
+check "a fixture with a number out of range fails" 1 "$(cat "$dir/rc")"
+has "and names the file" "$(cat "$dir/e")" "malformed-number-overflow.json"
+
 go --json --machine "$data/example-small.json"
 check "a scan of a fixture succeeds" 0 "$(cat "$dir/rc")"
 has "and prints the JSON document" "$(cat "$dir/o")" '{"devices":['
