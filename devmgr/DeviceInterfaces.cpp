@@ -33,4 +33,28 @@ BOOL GetInterfaceDevicePath(HDEVINFO set, SP_DEVICE_INTERFACE_DATA& data,
     return ok;
 }
 
+void ForEachDeviceInterface(const GUID& interfaceClass, bool withDeviceInfo,
+                            const std::function<void(BOOL detailResult, CString& path,
+                                                     const SP_DEVINFO_DATA& deviceInfo)>& visit) {
+    IPlatform& p = Platform();
+    HDEVINFO set =
+        p.SetupDiGetClassDevsA(&interfaceClass, nullptr, 0, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (set == INVALID_HANDLE_VALUE)
+        return;
+    SP_DEVICE_INTERFACE_DATA data{};
+    data.cbSize = sizeof(data);
+    std::vector<unsigned char> detail;  // one buffer, reused for every interface
+    for (DWORD index = 0;
+         p.SetupDiEnumDeviceInterfaces(set, nullptr, &interfaceClass, index, &data); ++index) {
+        SP_DEVINFO_DATA devInfo{};
+        devInfo.cbSize = sizeof(devInfo);
+        CString path;
+        BOOL ok =
+            GetInterfaceDevicePath(set, data, detail, withDeviceInfo ? &devInfo : nullptr, path);
+        if (ok)
+            visit(ok, path, devInfo);
+    }
+    p.SetupDiDestroyDeviceInfoList(set);
+}
+
 }  // namespace ks

@@ -63,33 +63,21 @@ void CVolumeTableBuilder::CollectDriveLetters() {
 }
 
 void CVolumeTableBuilder::CollectVolumeInterfaces() {
-    IPlatform& p = Platform();
-    HDEVINFO set = p.SetupDiGetClassDevsA(&GUID_DEVINTERFACE_VOLUME, nullptr, 0,
-                                          DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (set == INVALID_HANDLE_VALUE)
-        return;
-    SP_DEVICE_INTERFACE_DATA data{};
-    data.cbSize = sizeof(data);
-    std::vector<unsigned char> detail;
-    for (DWORD index = 0;
-         p.SetupDiEnumDeviceInterfaces(set, nullptr, &GUID_DEVINTERFACE_VOLUME, index, &data);
-         ++index) {
-        SP_DEVINFO_DATA devInfo{};
-        devInfo.cbSize = sizeof(devInfo);
-        CString interfacePath;
-        if (GetInterfaceDevicePath(set, data, detail, &devInfo, interfacePath) != 1)
-            continue;
-        interfacePath += "\\";
-        CString volumeName;
-        VolumeNameOf(interfacePath, volumeName);
-        CString instanceId;
-        DEVINST node = devInfo.DevInst;
-        GetDevNodeDeviceId(node, instanceId);
-        // An interface whose volume name cannot be read names no row.
-        if (!volumeName.IsEmpty())
-            SetInterfaceInfo(volumeName, interfacePath, instanceId);
-    }
-    p.SetupDiDestroyDeviceInfoList(set);
+    ForEachDeviceInterface(
+        GUID_DEVINTERFACE_VOLUME, true,
+        [this](BOOL detailResult, CString& interfacePath, const SP_DEVINFO_DATA& devInfo) {
+            if (detailResult != 1)
+                return;
+            interfacePath += "\\";
+            CString volumeName;
+            VolumeNameOf(interfacePath, volumeName);
+            CString instanceId;
+            DEVINST node = devInfo.DevInst;
+            GetDevNodeDeviceId(node, instanceId);
+            // An interface whose volume name cannot be read names no row.
+            if (!volumeName.IsEmpty())
+                SetInterfaceInfo(volumeName, interfacePath, instanceId);
+        });
 }
 
 }  // namespace ks

@@ -29,23 +29,10 @@ void CUsbBusWalker::EnumerateHcdNames() {
 }
 
 void CUsbBusWalker::EnumerateHostControllerInterfaces() {
-    IPlatform& p = Platform();
-    HDEVINFO set = p.SetupDiGetClassDevsA(&GUID_DEVINTERFACE_USB_HOST_CONTROLLER, nullptr, 0,
-                                          DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (set == INVALID_HANDLE_VALUE)
-        return;
-    SP_DEVICE_INTERFACE_DATA data{};
-    data.cbSize = sizeof(data);
-    std::vector<unsigned char> detail;
-    for (DWORD index = 0; p.SetupDiEnumDeviceInterfaces(
-             set, nullptr, &GUID_DEVINTERFACE_USB_HOST_CONTROLLER, index, &data);
-         ++index) {
-        // An interface whose required detail size is 0 is passed over without a second call.
-        CString devicePath;
-        if (GetInterfaceDevicePath(set, data, detail, nullptr, devicePath))
-            CheckHostController(devicePath);
-    }
-    p.SetupDiDestroyDeviceInfoList(set);
+    // An interface whose required detail size is 0 is passed over without a second call.
+    ForEachDeviceInterface(
+        GUID_DEVINTERFACE_USB_HOST_CONTROLLER, false,
+        [this](BOOL, CString& path, const SP_DEVINFO_DATA&) { CheckHostController(path); });
 }
 
 void CUsbBusWalker::CheckHostController(CString& controllerPath) {
