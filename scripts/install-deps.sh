@@ -2,7 +2,8 @@
 # Installs what a fresh Debian 12 machine lacks to build and test KeyScout:
 # the native toolchain, the mingw-w64 cross compiler for the 32-bit Windows
 # build, Wine (32-bit) to run that build, Qt 6 and udev for the Linux desktop
-# build, and the Japanese locale and fonts the dialogs are rendered with.
+# build, the Japanese locale and fonts the dialogs are rendered with, and Python 3 and
+# ImageMagick for the artwork (scripts/make-art.py, scripts/check-art.sh).
 # Safe to run again: packages already present are left as they are.
 set -euo pipefail
 
@@ -10,7 +11,7 @@ SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
 pkgs=(
-  build-essential cmake ninja-build pkg-config git
+  build-essential cmake ninja-build pkg-config git python3
   clang clang-format libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev
