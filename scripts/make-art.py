@@ -124,6 +124,63 @@ class Capsule:
                 % (num(self.x0), num(self.y0), num(self.x1), num(self.y1), num(2 * (self.r + g))))
 
 
+class Stroke:
+    """Polylines drawn with a round pen of radius r: the drawn letters and the tree."""
+
+    def __init__(self, lines, r):
+        self.segs = []
+        for pts in lines:
+            if len(pts) == 1:
+                pts = [pts[0], pts[0]]
+            for (ax, ay), (bx, by) in zip(pts, pts[1:]):
+                ex, ey = bx - ax, by - ay
+                self.segs.append((ax, ay, ex, ey, ex * ex + ey * ey))
+        self.r = r
+        xs = [p[0] for pts in lines for p in pts]
+        ys = [p[1] for pts in lines for p in pts]
+        self.box = (min(xs) - r, min(ys) - r, max(xs) + r, max(ys) + r)
+
+    def dist(self, x, y):
+        best = None
+        for ax, ay, ex, ey, ll in self.segs:
+            px, py = x - ax, y - ay
+            t = 0.0 if ll == 0 else min(max((px * ex + py * ey) / ll, 0.0), 1.0)
+            qx, qy = px - t * ex, py - t * ey
+            d2 = qx * qx + qy * qy
+            if best is None or d2 < best:
+                best = d2
+        return math.sqrt(best) - self.r
+
+    def bbox(self):
+        return self.box
+
+
+def _unit_circle():
+    """Unit vectors every 15 degrees, counterclockwise on the screen (y down), from
+    square roots alone so that every platform computes the same points."""
+    c15, c30, c45 = (math.sqrt(6) + math.sqrt(2)) / 4, math.sqrt(3) / 2, SQRT_HALF
+    first = [(1.0, 0.0), (c15, (math.sqrt(6) - math.sqrt(2)) / 4), (c30, 0.5), (c45, c45),
+             (0.5, c30), ((math.sqrt(6) - math.sqrt(2)) / 4, c15)]
+    pts = []
+    for q in range(4):
+        for cx, sy in first:
+            # Turning by quarter turns is exact.
+            x, y = [(cx, sy), (-sy, cx), (-cx, -sy), (sy, -cx)][q]
+            pts.append((x, -y))
+    return pts
+
+
+UNIT = _unit_circle()
+
+
+def arc(cx, cy, rx, ry, a0, a1):
+    """Points of an elliptic arc from a0 to a1 degrees (multiples of 15; counterclockwise
+    on the screen when a1 > a0)."""
+    step = 1 if a1 >= a0 else -1
+    return [(cx + rx * UNIT[(a // 15) % 24][0], cy + ry * UNIT[(a // 15) % 24][1])
+            for a in range(a0, a1 + step * 15, step * 15)]
+
+
 class Poly:
     """A closed polygon (even-odd inside), sharp corners."""
 
@@ -205,6 +262,18 @@ class Linear:
         return stops[-1][1]
 
 
+class Radial:
+    """A radial gradient round (cx, cy) out to radius r through the stops."""
+
+    def __init__(self, cx, cy, r, stops):
+        self.cx, self.cy, self.r = cx, cy, r
+        self.lin = Linear(0, 0, 1, 0, stops)
+
+    def at(self, x, y):
+        dx, dy = x - self.cx, y - self.cy
+        return self.lin.at(math.sqrt(dx * dx + dy * dy) / self.r, 0)
+
+
 def rgb(hexstr):
     v = int(hexstr.lstrip('#'), 16)
     return ((v >> 16) & 255, (v >> 8) & 255, v & 255)
@@ -245,10 +314,13 @@ class Place:
 
 
 class Op:
-    """One filled shape: shape grown by `grow` (local units), painted, at `alpha`."""
+    """One filled shape: shape grown by `grow` (local units), painted, at `alpha`. A `soft`
+    shape fades out over that many local units across its edge instead of a pixel: the
+    shadows and glows."""
 
-    def __init__(self, shape, paint, place, grow=0.0, alpha=1.0):
+    def __init__(self, shape, paint, place, grow=0.0, alpha=1.0, soft=0.0):
         self.shape, self.paint, self.place, self.grow, self.alpha = shape, paint, place, grow, alpha
+        self.soft = soft
 
 
 # --------------------------------------------------------------------------------------------
@@ -275,6 +347,8 @@ class Canvas:
         ppu = self.ppu
         # Pixels per local unit: the distance field is in local units.
         k = ppu * place.s * self.sharpness
+        if op.soft > 0.0:
+            k = 1.0 / op.soft
         x0, y0, x1, y1 = shape.bbox()
         m = grow + 2.0 / k
         corners = [place.to_canvas(x, y) for x, y in
@@ -445,6 +519,108 @@ def render_icon(size, colours=COLOURS):
     cv = Canvas(size, size, 256.0, sharpness=1.6 if size < 32 else 1.0)
     cv.draw_all(icon_ops(size, colours))
     return cv.rgba8()
+
+
+# --------------------------------------------------------------------------------------------
+# Bitmap 130: a tall banner down the left side of the main window. The dialog's texts and
+# lists begin about 147 px from its left edge and may cover the bitmap's last columns, so the
+# panel fades into the dialog's grey before them.
+
+BANNER_W, BANNER_H = 160, 320
+DIALOG_GREY = (0xF0, 0xF0, 0xF0)
+FADE_FROM, FADE_TO = 104.0, 144.0
+
+
+def glyphs():
+    """The letters of the name as pen strokes: baseline at 0, capitals 16 high, small
+    letters 11, each with its advance."""
+    return {
+        'K': ([[(0, -16), (0, 0)], [(9, -16), (0.6, -6.2)], [(3.4, -9.0), (9.6, 0)]], 9.6),
+        'e': ([[(0.4, -5.5), (11, -5.5)] + arc(5.5, -5.5, 5.3, 5.5, 0, 315)], 11),
+        'y': ([[(0, -11), (5.4, -0.6)], [(10.6, -11), (4.6, 2.6), (3.0, 4.8), (0.6, 4.8)]],
+              10.6),
+        'S': ([arc(5.2, -12.1, 4.6, 3.9, 30, 270) + arc(5.2, -4.1, 4.8, 4.1, 90, -150)],
+              10.4),
+        'c': ([arc(5.6, -5.5, 5.4, 5.5, 45, 315)], 10.6),
+        'o': ([arc(5.5, -5.5, 5.5, 5.5, 0, 360)], 11),
+        'u': ([[(0, -11), (0, -5.5)] + arc(5, -5.5, 5, 5.5, 180, 360) + [(10, -11)],
+               [(10, -11), (10, 0)]], 10),
+        't': ([[(2.6, -15), (2.6, -3.4)] + arc(6.0, -3.4, 3.4, 3.4, 180, 270) + [(7.4, 0)],
+               [(0, -11), (7.2, -11)]], 7.4),
+    }
+
+
+def text_strokes(text, x, y, size, pen, gap):
+    """The strokes of `text` with its baseline at (x, y), capitals `size` high."""
+    g = glyphs()
+    f = size / 16.0
+    lines = []
+    for ch in text:
+        strokes, adv = g[ch]
+        for pts in strokes:
+            lines.append([(x + px * f, y + py * f) for px, py in pts])
+        x += (adv + gap) * f
+    return Stroke(lines, pen / 2), x
+
+
+def banner_ops():
+    ops = []
+    flat = Place()
+    white = Solid((255, 255, 255))
+    # The panel: slate blue at the top settling into teal at the bottom.
+    ops.append(Op(RRect(-1, -1, BANNER_W + 1, BANNER_H + 1, 0),
+                  Linear(0, 0, 0, BANNER_H, [(0.0, rgb('#2e4f66')), (0.55, rgb('#3b6c7e')),
+                                             (1.0, rgb('#4f8a92'))]), flat))
+    # Calm background shapes: two large pale discs and a few arcs.
+    ops.append(Op(Circle(-30, 40, 120), white, flat, alpha=0.05))
+    ops.append(Op(Circle(150, 330, 110), white, flat, alpha=0.05))
+    ops.append(Op(Ring(60, 206, 96, 95), white, flat, alpha=0.10))
+    ops.append(Op(Ring(60, 206, 120, 119), white, flat, alpha=0.06))
+
+    # The name, small and light, near the top.
+    name, _ = text_strokes('KeyScout', 13, 40, 13.0, 2.1, 3.1)
+    ops.append(Op(name, Solid((0, 0, 0)), Place(0.6, 1.2), alpha=0.25, soft=1.6))
+    ops.append(Op(name, Solid(rgb('#f4f8f9')), flat))
+    ops.append(Op(Capsule(13, 51, 52, 51, 0.6), Solid(rgb('#9cc3c9')), flat, alpha=0.9))
+
+    # A faint tree of ports and devices, the picture of what the program walks.
+    tree = Stroke([[(20, 78), (20, 150)], [(20, 96), (40, 96)], [(20, 128), (40, 128)],
+                   [(40, 128), (40, 150)], [(40, 140), (60, 140)], [(20, 150), (32, 150)],
+                   [(40, 150), (52, 150)], [(40, 96), (68, 96)]], 0.7)
+    ops.append(Op(tree, white, flat, alpha=0.22))
+    for x, y, r in ((20, 78, 3.2), (40, 96, 2.4), (68, 96, 2.4), (40, 128, 2.4),
+                    (60, 140, 2.4), (32, 150, 2.0), (52, 150, 2.0)):
+        ops.append(Op(Circle(x, y, r), white, flat, alpha=0.30))
+
+    # The key and plug, large, on a soft glow with a soft shadow.
+    cx, cy, scale = 60.0, 212.0, 0.43
+    ops.append(Op(Circle(cx, cy, 60), Radial(cx, cy, 60, [(0.0, rgb('#d8e8ec')),
+                                                          (1.0, rgb('#7fb0b9'))]),
+                  flat, alpha=0.28, soft=26.0))
+    key_place = Place(cx, cy, scale, turn45=True)
+    shadow = Place(cx + 3.0, cy + 5.0, scale, turn45=True)
+    for shape in (Ring(-86, 0, 52, 21), RRect(-44, -30, 34, 30, 10),
+                  RRect(28, -24, 126, 24, 3)):
+        ops.append(Op(shape, Solid((10, 24, 32)), shadow, alpha=0.30, soft=12.0))
+    ops += key_ops(key_place, 1.25 / scale, COLOURS, 3)
+    return ops
+
+
+def render_banner():
+    cv = Canvas(BANNER_W, BANNER_H, float(BANNER_W))
+    cv.draw_all(banner_ops())
+    rows = cv.rgba8()
+    # The fade into the dialog's grey: smooth at both ends, so that no column stands out.
+    out = []
+    for row in rows:
+        line = []
+        for x, (r, g, b, _) in enumerate(row):
+            t = min(max((x + 0.5 - FADE_FROM) / (FADE_TO - FADE_FROM), 0.0), 1.0)
+            f = t * t * (3.0 - 2.0 * t)
+            line.append((q8(r + (DIALOG_GREY[0] - r) * f), q8(g + (DIALOG_GREY[1] - g) * f),
+                         q8(b + (DIALOG_GREY[2] - b) * f), 255))
+        out.append(line)
+    return out
 
 
 # --------------------------------------------------------------------------------------------
@@ -706,6 +882,7 @@ def main(argv):
         ico += images
         rendered[size] = rows
     write(os.path.join(res, 'KeyScout.ico'), ico_bytes(ico))
+    write(os.path.join(res, 'KeyScout.bmp'), bmp_bytes(render_banner()))
 
     for size in (16, 32, 48, 64, 128, 256):
         rows = rendered.get(size) or render_icon(size)
