@@ -783,9 +783,13 @@ def icon_images(size):
     A palette image's pixel shows where the drawing covers at least half of it."""
     images = []
     rows = render_icon(size)
-    opaque = [[p[3] >= 128 for p in row] for row in rows]
+    # The true-colour image's mask hides only what is fully transparent: whoever draws it
+    # by the mask alone (screen AND mask XOR colour) then sees no colour XORed onto the
+    # screen, and the anti-aliased edge as a solid one.
+    visible = [[p[3] > 0 for p in row] for row in rows]
     images.append((size, 32, dib_icon(size, 32, [[(b, g, r, a) for r, g, b, a in row]
-                                                 for row in rows], [], opaque)))
+                                                 for row in rows], [], visible)))
+    opaque = [[p[3] >= 128 for p in row] for row in rows]
 
     # Index 0 is black: the colour under the mask's transparent pixels, so that
     # screen AND 1 XOR black leaves the screen as it was.
