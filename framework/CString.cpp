@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "framework/CodePage.h"
+#include "framework/WinUser.h"
 
 namespace ks {
 
@@ -98,6 +99,24 @@ void CString::ReleaseBuffer(int newLength) {
     } else if (static_cast<std::size_t>(newLength) <= m_str.size()) {
         m_str.resize(static_cast<std::size_t>(newLength));
     }
+}
+
+bool CString::LoadString(unsigned id) {
+    // A string-table entry holds at most 65535 characters; the buffer grows until it fits.
+    for (int size = 256; size <= 1 << 17; size *= 2) {
+        std::vector<char> buffer(static_cast<std::size_t>(size), '\0');
+        int got = LoadStringA(id, buffer.data(), size);
+        if (got <= 0) {
+            m_str.clear();
+            return false;
+        }
+        if (got < size - 1) {
+            m_str.assign(buffer.data(), static_cast<std::size_t>(got));
+            return true;
+        }
+    }
+    m_str.clear();
+    return false;
 }
 
 }  // namespace ks

@@ -78,6 +78,10 @@ class CString {
         ;
     void FormatV(const char* format, va_list args);
 
+    // The string of that id from the program's string table; FALSE (and empty) when there is
+    // none.
+    bool LoadString(unsigned id);
+
     int Find(char ch, int start = 0) const;
     int Find(const char* sub, int start = 0) const;
     CString Left(int count) const;

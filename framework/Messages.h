@@ -28,14 +28,13 @@ BOOL GetMessage(MSG* msg);
 // The next message if there is one; TRUE when *msg was filled (and removed if asked).
 BOOL PeekMessage(MSG* msg, BOOL remove);
 // Hands a window message to its window's procedure on this thread. 0 for thread messages
-// and for windows that no longer exist.
+// (but for the system's own timer messages) and for windows that no longer exist.
 LRESULT DispatchMessage(const MSG* msg);
 
 class CWnd;
 namespace detail {
-// Backend hooks used by CWnd.
+// Backend hook used by CWnd: a message-only window routed to `owner`.
 HWND CreateMessageOnlyWindow(CWnd* owner);
-BOOL DestroyWindow(HWND window);
 }  // namespace detail
 
 }  // namespace ks

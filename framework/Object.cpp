@@ -14,16 +14,17 @@ const CRuntimeClass* CObject::GetRuntimeClass() const {
 IMPLEMENT_DYNAMIC(CCmdTarget, CObject)
 
 const AFX_MSGMAP* CCmdTarget::GetThisMessageMap() {
-    static const AFX_MSGMAP_ENTRY entries[] = {{0, AfxSig_end, nullptr, nullptr, nullptr}};
+    static const AFX_MSGMAP_ENTRY entries[] = {{0, 0, 0, AfxSig_end, nullptr}};
     static const AFX_MSGMAP map = {nullptr, &entries[0]};
     return &map;
 }
 
-const AFX_MSGMAP_ENTRY* CCmdTarget::FindMessageEntry(AfxSig sig, UINT message) const {
+const AFX_MSGMAP_ENTRY* CCmdTarget::FindMessageEntry(AfxSig sig, UINT message, UINT code,
+                                                     UINT id) const {
     for (const AFX_MSGMAP* map = GetMessageMap(); map != nullptr;
          map = map->pfnGetBaseMap != nullptr ? map->pfnGetBaseMap() : nullptr) {
         for (const AFX_MSGMAP_ENTRY* e = map->lpEntries; e->nSig != AfxSig_end; ++e)
-            if (e->nSig == sig && e->nMessage == message)
+            if (e->nSig == sig && e->nMessage == message && e->nCode == code && e->nID == id)
                 return e;
     }
     return nullptr;
@@ -33,8 +34,8 @@ BOOL CCmdTarget::OnCmdMsg(UINT id) {
     const AFX_MSGMAP_ENTRY* e = FindMessageEntry(AfxSig_cmd, id);
     if (e == nullptr)
         return FALSE;
-    (this->*(e->pfnCmd))();
-    return TRUE;
+    LRESULT ignored = 0;
+    return e->pfn(this, 0, 0, &ignored);
 }
 
 }  // namespace ks

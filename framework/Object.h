@@ -71,20 +71,22 @@ class CObject {
 };
 
 // --- Message maps ------------------------------------------------------------------------
+// Each entry binds a message (or a command id, or a notification code from a control id) to
+// a handler thunk: a plain function, made by the ON_... macro inside the class's own map, that
+// cracks wParam and lParam into the handler's arguments, calls it on the object and stores
+// what it answers. The thunk answers FALSE when it declines the message.
 
 class CCmdTarget;
-using AFX_PMSG_THREAD = void (CCmdTarget::*)(WPARAM, LPARAM);
-using AFX_PMSG_WND = LRESULT (CCmdTarget::*)(WPARAM, LPARAM);
-using AFX_PMSG_CMD = void (CCmdTarget::*)();
+using AFX_PMSG = BOOL (*)(CCmdTarget* target, WPARAM wParam, LPARAM lParam, LRESULT* result);
 
-enum AfxSig : int { AfxSig_end = 0, AfxSig_thread, AfxSig_wnd, AfxSig_cmd };
+enum AfxSig : int { AfxSig_end = 0, AfxSig_thread, AfxSig_wnd, AfxSig_cmd, AfxSig_notify };
 
 struct AFX_MSGMAP_ENTRY {
-    UINT nMessage;  // message number (AfxSig_thread, AfxSig_wnd) or command id (AfxSig_cmd)
+    UINT nMessage;  // message number, or command id (AfxSig_cmd)
+    UINT nCode;     // notification code (AfxSig_notify)
+    UINT nID;       // control id (AfxSig_notify)
     AfxSig nSig;
-    AFX_PMSG_THREAD pfnThread;
-    AFX_PMSG_WND pfnWnd;
-    AFX_PMSG_CMD pfnCmd;
+    AFX_PMSG pfn;
 };
 
 struct AFX_MSGMAP {
@@ -98,8 +100,10 @@ class CCmdTarget : public CObject {
     static const AFX_MSGMAP* GetThisMessageMap();
     virtual const AFX_MSGMAP* GetMessageMap() const { return GetThisMessageMap(); }
 
-    // The first entry of this class's map, or of its bases' maps, for the message/command.
-    const AFX_MSGMAP_ENTRY* FindMessageEntry(AfxSig sig, UINT message) const;
+    // The first entry of this class's map, or of its bases' maps, for the message/command
+    // (and, for notifications, the code and control id).
+    const AFX_MSGMAP_ENTRY* FindMessageEntry(AfxSig sig, UINT message, UINT code = 0,
+                                             UINT id = 0) const;
     // Runs the handler of a command id; FALSE when no map has one.
     BOOL OnCmdMsg(UINT id);
 };
@@ -125,19 +129,54 @@ struct MessageMapAccess {
         using TheBaseClass = baseClass;                       \
         static_cast<void>(sizeof(ThisClass));                 \
         static const ::ks::AFX_MSGMAP_ENTRY entries[] = {
-#define ON_THREAD_MESSAGE(message, memberFxn)                                                 \
-    {message, ::ks::AfxSig_thread, static_cast<::ks::AFX_PMSG_THREAD>(&ThisClass::memberFxn), \
-     nullptr, nullptr},
+// The entry's thunk: `body` runs with `self` (this class), `w`, `l` and `r` (the result).
+#define KS_MSG_THUNK(body)                                                                  \
+    [](::ks::CCmdTarget* target, ::ks::WPARAM w, ::ks::LPARAM l, ::ks::LRESULT* r) -> int { \
+        ThisClass* self = static_cast<ThisClass*>(target);                                  \
+        static_cast<void>(self);                                                            \
+        static_cast<void>(w);                                                               \
+        static_cast<void>(l);                                                               \
+        static_cast<void>(r);                                                               \
+        body;                                                                               \
+        return 1;                                                                           \
+    }
 
-#define ON_MESSAGE(message, memberFxn)                                                           \
-    {message, ::ks::AfxSig_wnd, nullptr, static_cast<::ks::AFX_PMSG_WND>(&ThisClass::memberFxn), \
-     nullptr},
-
+// void memberFxn(WPARAM, LPARAM): a thread message.
+#define ON_THREAD_MESSAGE(message, memberFxn) \
+    {message, 0, 0, ::ks::AfxSig_thread, KS_MSG_THUNK(self->memberFxn(w, l))},
+// LRESULT memberFxn(WPARAM, LPARAM): any window message, the program's own among them.
+#define ON_MESSAGE(message, memberFxn) \
+    {message, 0, 0, ::ks::AfxSig_wnd, KS_MSG_THUNK(*r = self->memberFxn(w, l))},
+// void memberFxn(): a command (WM_COMMAND from a menu, an accelerator or a button).
 #define ON_COMMAND(id, memberFxn) \
-    {id, ::ks::AfxSig_cmd, nullptr, nullptr, static_cast<::ks::AFX_PMSG_CMD>(&memberFxn)},
+    {static_cast<::ks::UINT>(id), 0, 0, ::ks::AfxSig_cmd, KS_MSG_THUNK((self->*(&memberFxn))())},
+// void memberFxn(NMHDR*, LRESULT*): WM_NOTIFY with a notification code from a control id.
+#define ON_NOTIFY(code, id, memberFxn)                                            \
+    {::ks::WM_NOTIFY, static_cast<::ks::UINT>(code), static_cast<::ks::UINT>(id), \
+     ::ks::AfxSig_notify, KS_MSG_THUNK(self->memberFxn(reinterpret_cast<::ks::NMHDR*>(l), r))},
+// The system's window messages, cracked as the framework does.
+#define ON_WM_SYSCOMMAND()                                                                        \
+    {                                                                                             \
+        ::ks::WM_SYSCOMMAND, 0, 0, ::ks::AfxSig_wnd,                                              \
+            KS_MSG_THUNK(self->OnSysCommand(static_cast<::ks::UINT>(w & 0xFFFFFFFFu), l); *r = 0) \
+    }                                                                                             \
+    ,
+#define ON_WM_PAINT()                                                                 \
+    { ::ks::WM_PAINT, 0, 0, ::ks::AfxSig_wnd, KS_MSG_THUNK(self->OnPaint(); *r = 0) } \
+    ,
+#define ON_WM_QUERYDRAGICON()                        \
+    {::ks::WM_QUERYDRAGICON, 0, 0, ::ks::AfxSig_wnd, \
+     KS_MSG_THUNK(*r = reinterpret_cast<::ks::LRESULT>(self->OnQueryDragIcon()))},
+#define ON_WM_DESTROY()                                                                   \
+    { ::ks::WM_DESTROY, 0, 0, ::ks::AfxSig_wnd, KS_MSG_THUNK(self->OnDestroy(); *r = 0) } \
+    ,
+#define ON_WM_DEVICECHANGE()                                                          \
+    {::ks::WM_DEVICECHANGE, 0, 0, ::ks::AfxSig_wnd,                                   \
+     KS_MSG_THUNK(*r = self->OnDeviceChange(static_cast<::ks::UINT>(w & 0xFFFFFFFFu), \
+                                            static_cast<::ks::DWORD_PTR>(l)))},
 
 #define END_MESSAGE_MAP()                                                                   \
-    { 0, ::ks::AfxSig_end, nullptr, nullptr, nullptr }                                      \
+    { 0, 0, 0, ::ks::AfxSig_end, nullptr }                                                  \
     }                                                                                       \
     ;                                                                                       \
     static const ::ks::AFX_MSGMAP messageMap = {&::ks::MessageMapAccess<TheBaseClass>::Get, \

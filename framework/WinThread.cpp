@@ -1,5 +1,7 @@
 #include "framework/WinThread.h"
 
+#include "framework/Sync.h"
+
 namespace ks {
 
 IMPLEMENT_DYNAMIC(CWinThread, CCmdTarget)
@@ -75,8 +77,8 @@ BOOL CWinThread::DispatchThreadMessage(const MSG& msg) {
     const AFX_MSGMAP_ENTRY* e = FindMessageEntry(AfxSig_thread, msg.message);
     if (e == nullptr)
         return FALSE;
-    (this->*(e->pfnThread))(msg.wParam, msg.lParam);
-    return TRUE;
+    LRESULT ignored = 0;
+    return e->pfn(this, msg.wParam, msg.lParam, &ignored);
 }
 
 void CWinThread::Delete() {
@@ -100,7 +102,15 @@ CWinThread* AfxBeginThread(const CRuntimeClass* threadClass, int /*priority*/, U
                            DWORD createFlags, void* /*security*/) {
     if (threadClass == nullptr || !threadClass->IsDerivedFrom(RUNTIME_CLASS(CWinThread)))
         return nullptr;
-    CObject* object = threadClass->CreateObject();
+    // A thread object whose members cannot get their system resources raises the resource
+    // exception from its constructor: then there is no thread, and the caller learns it from
+    // the null answer, not from an exception it cannot expect.
+    CObject* object = nullptr;
+    try {
+        object = threadClass->CreateObject();
+    } catch (const CResourceException&) {
+        return nullptr;
+    }
     if (object == nullptr)
         return nullptr;
     auto* thread = static_cast<CWinThread*>(object);

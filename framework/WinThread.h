@@ -56,7 +56,8 @@ class CWinThread : public CCmdTarget {
 };
 
 // Creates a thread object of a run-time class and its thread (see CWinThread::CreateThread).
-// nullptr when the class cannot be created or is no CWinThread, or the thread fails.
+// nullptr when the class cannot be created or is no CWinThread, when its construction raises
+// the resource exception, or when the thread fails.
 CWinThread* AfxBeginThread(const CRuntimeClass* threadClass, int priority = THREAD_PRIORITY_NORMAL,
                            UINT stackSize = 0, DWORD createFlags = 0, void* security = nullptr);
 

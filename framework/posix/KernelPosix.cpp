@@ -27,6 +27,7 @@
 
 #include "framework/Kernel.h"
 #include "framework/Messages.h"
+#include "framework/WinUser.h"
 #include "framework/Wnd.h"
 
 namespace ks {
@@ -546,7 +547,7 @@ LRESULT DispatchMessage(const MSG* msg) {
             return 0;
         wnd = w->second.wnd;
     }
-    return wnd->WindowProc(msg->message, msg->wParam, msg->lParam);
+    return CWndAccess::Dispatch(wnd, msg->message, msg->wParam, msg->lParam);
 }
 
 namespace detail {
@@ -562,11 +563,45 @@ HWND CreateMessageOnlyWindow(CWnd* owner) {
     return h;
 }
 
-BOOL DestroyWindow(HWND window) {
+CWnd* WindowOwner(HWND window) {
     std::lock_guard<std::mutex> lock(S().lock);
-    return S().windows.erase(window) == 1 ? TRUE : FALSE;
+    auto w = S().windows.find(window);
+    return w == S().windows.end() ? nullptr : w->second.wnd;
 }
 
 }  // namespace detail
+
+// A message-only window: it receives what is sent or posted to it on its own thread, and
+// goes with WM_DESTROY and WM_NCDESTROY as a window does.
+LRESULT SendMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    CWnd* wnd = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(S().lock);
+        auto w = S().windows.find(window);
+        if (w == S().windows.end() || w->second.thread != CurrentId())
+            return 0;
+        wnd = w->second.wnd;
+    }
+    return CWndAccess::Dispatch(wnd, message, wParam, lParam);
+}
+
+BOOL DestroyWindow(HWND window) {
+    CWnd* wnd = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(S().lock);
+        auto w = S().windows.find(window);
+        if (w == S().windows.end() || w->second.thread != CurrentId())
+            return FALSE;
+        wnd = w->second.wnd;
+    }
+    CWndAccess::Dispatch(wnd, WM_DESTROY, 0, 0);
+    CWndAccess::Dispatch(wnd, WM_NCDESTROY, 0, 0);
+    {
+        std::lock_guard<std::mutex> lock(S().lock);
+        S().windows.erase(window);
+    }
+    CWndAccess::Gone(wnd);
+    return TRUE;
+}
 
 }  // namespace ks

@@ -1,10 +1,8 @@
-// Kernel objects, threads, message queues and windows on Windows: thin forwarding to the
-// system, whose semantics the rest of the framework is written against.
+// Kernel objects and threads on Windows: thin forwarding to the system, whose semantics the
+// rest of the framework is written against.
 #include <cstdio>
 
 #include "framework/Kernel.h"
-#include "framework/Messages.h"
-#include "framework/Wnd.h"
 // After the framework's headers: their constants would otherwise meet the SDK's macros.
 #include "framework/win32/Win.h"
 
@@ -26,28 +24,6 @@ unsigned __stdcall ThreadTrampoline(void* p) {
     return s.proc(s.arg);
 }
 
-::HWND ToWin(HWND h) {
-    return reinterpret_cast<::HWND>(static_cast<std::uintptr_t>(h));
-}
-HWND FromWin(::HWND h) {
-    return static_cast<HWND>(reinterpret_cast<std::uintptr_t>(h));
-}
-
-const char kMessageWindowClass[] = "KeyScoutMessageWindow";
-
-::LRESULT CALLBACK MessageWindowProc(::HWND hwnd, ::UINT msg, ::WPARAM wParam, ::LPARAM lParam) {
-    if (msg == WM_NCCREATE) {
-        auto* cs = reinterpret_cast<CREATESTRUCTA*>(lParam);
-        ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
-        return ::DefWindowProcA(hwnd, msg, wParam, lParam);
-    }
-    auto* wnd = reinterpret_cast<CWnd*>(::GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-    // The system's own messages keep their default handling; the program's (WM_USER and
-    // above) go to the framework window.
-    if (wnd != nullptr && msg >= WM_USER)
-        return wnd->WindowProc(msg, wParam, lParam);
-    return ::DefWindowProcA(hwnd, msg, wParam, lParam);
-}
 }  // namespace
 
 HANDLE CreateMutexObject(BOOL initialOwner, const char* name, BOOL* alreadyExisted) {
@@ -152,76 +128,5 @@ int EndProcess(int code) {
     }
     return code;
 }
-
-void EnsureMessageQueue() {
-    ::MSG m;
-    ::PeekMessageA(&m, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
-}
-
-BOOL PostThreadMessage(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
-    return ::PostThreadMessageA(threadId, message, wParam, lParam);
-}
-
-BOOL PostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    return ::PostMessageA(ToWin(window), message, wParam, lParam);
-}
-
-BOOL IsWindow(HWND window) {
-    return ::IsWindow(ToWin(window));
-}
-
-BOOL GetMessage(MSG* msg) {
-    ::MSG m{};
-    BOOL r = ::GetMessageA(&m, nullptr, 0, 0);
-    *msg = MSG{FromWin(m.hwnd), m.message, m.wParam, m.lParam};
-    if (r == -1)
-        *msg = MSG{0, WM_QUIT, 0, 0};
-    return r > 0 ? TRUE : FALSE;
-}
-
-BOOL PeekMessage(MSG* msg, BOOL remove) {
-    ::MSG m{};
-    if (!::PeekMessageA(&m, nullptr, 0, 0, remove ? PM_REMOVE : PM_NOREMOVE))
-        return FALSE;
-    *msg = MSG{FromWin(m.hwnd), m.message, m.wParam, m.lParam};
-    return TRUE;
-}
-
-LRESULT DispatchMessage(const MSG* msg) {
-    if (msg->hwnd == 0)
-        return 0;
-    ::MSG m{};
-    m.hwnd = ToWin(msg->hwnd);
-    m.message = msg->message;
-    m.wParam = msg->wParam;
-    m.lParam = msg->lParam;
-    return ::DispatchMessageA(&m);
-}
-
-namespace detail {
-
-HWND CreateMessageOnlyWindow(CWnd* owner) {
-    static const ATOM atom = [] {
-        WNDCLASSEXA wc{};
-        wc.cbSize = sizeof(wc);
-        wc.lpfnWndProc = &MessageWindowProc;
-        wc.hInstance = ::GetModuleHandleA(nullptr);
-        wc.lpszClassName = kMessageWindowClass;
-        return ::RegisterClassExA(&wc);
-    }();
-    if (atom == 0)
-        return 0;
-    ::HWND h = ::CreateWindowExA(
-        0, kMessageWindowClass, "", 0, 0, 0, 0, 0,
-        reinterpret_cast<::HWND>(static_cast<std::intptr_t>(-3)) /* HWND_MESSAGE */, nullptr,
-        ::GetModuleHandleA(nullptr), owner);
-    return FromWin(h);
-}
-
-BOOL DestroyWindow(HWND window) {
-    return ::DestroyWindow(ToWin(window));
-}
-
-}  // namespace detail
 
 }  // namespace ks
