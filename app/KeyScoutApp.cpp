@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "app/ScanThreadControl.h"
+#include "ui/KeyScoutDlg.h"
 
 namespace ks {
 
@@ -33,8 +34,13 @@ BOOL CKeyScoutApp::InitInstance() {
         return FALSE;
 
     StartScanThread();
-    RunMainWindow();
-    StopScanThread();
+    // Without a worker the window could show nothing and would have nobody to ask: start-up
+    // ends quietly, as for any other refused start. The worker is missing only when the
+    // system could not give it a thread or a synchronisation object.
+    if (m_pScanThread != nullptr) {
+        RunMainWindow();
+        StopScanThread();
+    }
 
     // Gives back one level only: the mutex stays owned until this thread ends.
     m_instanceLock.Unlock();
@@ -42,7 +48,15 @@ BOOL CKeyScoutApp::InitInstance() {
 }
 
 void CKeyScoutApp::StartScanThread() {
-    ks::StartScanThread(m_pScanThread);
+    ks::StartScanThread(m_pScanThread, m_pScanThreadClass);
+}
+
+void CKeyScoutApp::RunMainWindow() {
+    // The dialog object outlives its window: the framework forgets it as the main window
+    // when the window goes, so nothing reaches it after DoModal has returned.
+    CKeyScoutDlg dialog;
+    m_pMainWnd = &dialog;
+    dialog.DoModal();
 }
 
 void CKeyScoutApp::StopScanThread() {

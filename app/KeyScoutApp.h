@@ -29,11 +29,13 @@ class CKeyScoutApp : public CWinApp {
     CSingleLock m_instanceLock;
 
   protected:
-    // The main window's modal run: registers with the worker through m_pScanThread and
-    // returns when the window has closed.
-    virtual void RunMainWindow() = 0;
+    // The main window's modal run (CKeyScoutDlg): it registers with the worker through
+    // m_pScanThread and returns when the window has closed.
+    virtual void RunMainWindow();
     // How long the stop waits before it ends the worker by force.
     DWORD m_dwStopTimeout = 10000;
+    // The worker's run-time class.
+    const CRuntimeClass* m_pScanThreadClass = RUNTIME_CLASS(CKeyScoutThread);
 
     DECLARE_MESSAGE_MAP()
 };

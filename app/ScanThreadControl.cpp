@@ -2,11 +2,13 @@
 
 namespace ks {
 
-void StartScanThread(CKeyScoutThread*& thread) {
+void StartScanThread(CKeyScoutThread*& thread, const CRuntimeClass* threadClass) {
     if (thread != nullptr)
         return;
-    thread = static_cast<CKeyScoutThread*>(AfxBeginThread(
-        RUNTIME_CLASS(CKeyScoutThread), THREAD_PRIORITY_NORMAL, 0, CREATE_SUSPENDED, nullptr));
+    if (threadClass == nullptr || !threadClass->IsDerivedFrom(RUNTIME_CLASS(CKeyScoutThread)))
+        return;
+    thread = static_cast<CKeyScoutThread*>(
+        AfxBeginThread(threadClass, THREAD_PRIORITY_NORMAL, 0, CREATE_SUSPENDED, nullptr));
     if (thread != nullptr)
         thread->ResumeThread();
 }

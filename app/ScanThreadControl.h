@@ -8,8 +8,11 @@ namespace ks {
 
 inline constexpr DWORD kWorkerStopTimeout = 10000;  // ms before the worker is ended by force
 
-// Starts the worker when `thread` is null: created suspended, then resumed.
-void StartScanThread(CKeyScoutThread*& thread);
+// Starts the worker when `thread` is null: created suspended, then resumed. `threadClass`
+// is the worker's run-time class (CKeyScoutThread or a class derived from it). `thread`
+// stays null when the worker cannot be created.
+void StartScanThread(CKeyScoutThread*& thread,
+                     const CRuntimeClass* threadClass = RUNTIME_CLASS(CKeyScoutThread));
 
 // Asks the worker to quit, waits up to `timeout` ms and ends it by force if it has not
 // ended by then; `thread` is null afterwards either way. The worker deletes itself as it

@@ -1,0 +1,170 @@
+#include "ui/KeyScoutDlg.h"
+
+#include "app/KeyScoutApp.h"
+#include "res/resource.h"
+#include "ui/AboutDlg.h"
+
+namespace ks {
+
+namespace {
+// The About item's command id. The system keeps the low four bits of a system-menu command
+// for itself, so commands are compared after masking them off.
+constexpr UINT kAboutCommand = 0x0010;
+constexpr UINT kSystemCommandMask = 0xFFF0;
+}  // namespace
+
+IMPLEMENT_DYNAMIC(CKeyScoutDlg, CDialog)
+
+BEGIN_MESSAGE_MAP(CKeyScoutDlg, CDialog)
+ON_WM_SYSCOMMAND()
+ON_WM_PAINT()
+ON_WM_QUERYDRAGICON()
+ON_NOTIFY(LVN_ITEMCHANGED, IDC_LIST_HARDWARE, OnHardwareItemChanged)
+ON_WM_DESTROY()
+ON_MESSAGE(WM_KEYSCOUT_SCAN, OnResultsReady)
+ON_WM_DEVICECHANGE()
+END_MESSAGE_MAP()
+
+CKeyScoutDlg::CKeyScoutDlg(CWnd* parent) : CDialog(IDD_KEYSCOUT_DIALOG, parent) {
+    m_hIcon = LoadIconA(IDR_MAINFRAME);
+}
+
+CKeyScoutThread* CKeyScoutDlg::Worker() {
+    // The program's application object is always a CKeyScoutApp.
+    auto* app = static_cast<CKeyScoutApp*>(AfxGetApp());
+    return app != nullptr ? app->m_pScanThread : nullptr;
+}
+
+void CKeyScoutDlg::DoDataExchange(CDataExchange* dx) {
+    CDialog::DoDataExchange(dx);
+    DDX_Control(dx, IDC_TREE_DETAILS, m_treeDetails);
+    DDX_Control(dx, IDC_LIST_HARDWARE, m_listHardware);
+    DDX_Text(dx, IDC_EDIT_PRODUCT_ID, m_strProductId);
+    DDX_Text(dx, IDC_EDIT_SERIAL, m_strSerial);
+    DDX_Text(dx, IDC_EDIT_VENDOR_ID, m_strVendorId);
+}
+
+BOOL CKeyScoutDlg::OnInitDialog() {
+    CDialog::OnInitDialog();
+
+    if (HMENU menu = GetSystemMenu(FALSE); menu != nullptr) {
+        CString about;
+        about.LoadString(IDS_ABOUTBOX);
+        if (!about.IsEmpty()) {
+            AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+            AppendMenuA(menu, MF_STRING, kAboutCommand, about);
+        }
+    }
+
+    SetIcon(m_hIcon, TRUE);
+    SetIcon(m_hIcon, FALSE);
+
+    // One left-aligned column without a heading, as wide as the list.
+    LVCOLUMNA column;
+    column.mask = LVCF_FMT;
+    column.fmt = LVCFMT_LEFT;
+    m_listHardware.InsertColumn(1, &column);
+    m_listHardware.SetColumnWidth(0, LVSCW_AUTOSIZE_USEHEADER);
+
+    FillHardwareList(nullptr);
+
+    // Registration comes first: no notification can then reach a window that the worker
+    // does not know.
+    if (CKeyScoutThread* worker = Worker()) {
+        worker->RegisterWindow(m_hWnd, WM_KEYSCOUT_SCAN);
+        worker->RequestScan();
+    }
+    return TRUE;
+}
+
+void CKeyScoutDlg::OnSysCommand(UINT id, LPARAM lParam) {
+    if ((id & kSystemCommandMask) == kAboutCommand) {
+        CAboutDlg about;
+        about.DoModal();
+    } else {
+        CDialog::OnSysCommand(id, lParam);
+    }
+}
+
+void CKeyScoutDlg::OnPaint() {
+    if (!IsIconic()) {
+        CDialog::OnPaint();
+        return;
+    }
+    CPaintDC dc(this);
+    SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc.GetSafeHdc()), 0);
+    const int cxIcon = GetSystemMetrics(SM_CXICON);
+    const int cyIcon = GetSystemMetrics(SM_CYICON);
+    RECT rect;
+    GetClientRect(&rect);
+    const int x = (rect.right - rect.left - cxIcon + 1) / 2;
+    const int y = (rect.bottom - rect.top - cyIcon + 1) / 2;
+    dc.DrawIcon(x, y, m_hIcon);
+}
+
+HCURSOR CKeyScoutDlg::OnQueryDragIcon() {
+    return m_hIcon;
+}
+
+void CKeyScoutDlg::OnHardwareItemChanged(NMHDR*, LRESULT* result) {
+    // Runs for every change of any line's state, a deselection included: the fields are
+    // cleared first and then show whatever line is selected now.
+    m_strSerial.Empty();
+    m_strProductId.Empty();
+    m_strVendorId.Empty();
+    m_treeDetails.ShowTree(nullptr);
+
+    const int selected = m_listHardware.GetNextItem(-1, LVNI_SELECTED);
+    if (selected != -1) {
+        const DWORD_PTR index = m_listHardware.GetItemData(selected);
+        // An item whose data names no record leaves everything empty.
+        const CDeviceRecord* record = index < static_cast<DWORD_PTR>(m_records.GetCount())
+                                          ? m_records.GetAt(static_cast<int>(index))
+                                          : nullptr;
+        if (record != nullptr) {
+            m_strSerial = record->m_strSerial;
+            m_strProductId.Format("0x%04X", static_cast<unsigned>(record->m_wProductId));
+            m_strVendorId.Format("0x%04X", static_cast<unsigned>(record->m_wVendorId));
+            m_treeDetails.ShowTree(&record->m_details);
+        }
+    }
+    UpdateData(FALSE);
+    *result = 0;
+}
+
+void CKeyScoutDlg::OnDestroy() {
+    CDialog::OnDestroy();
+    if (CKeyScoutThread* worker = Worker())
+        worker->UnregisterWindow(m_hWnd);
+}
+
+LRESULT CKeyScoutDlg::OnResultsReady(WPARAM, LPARAM) {
+    if (CKeyScoutThread* worker = Worker())
+        worker->GetResults(m_records);
+    FillHardwareList(&m_records);
+    return 0;
+}
+
+BOOL CKeyScoutDlg::OnDeviceChange(UINT eventType, DWORD_PTR data) {
+    // Every kind of device-change broadcast asks for a scan; the worker folds bursts.
+    if (CKeyScoutThread* worker = Worker())
+        worker->RequestScan();
+    return CDialog::OnDeviceChange(eventType, data);
+}
+
+void CKeyScoutDlg::FillHardwareList(const CDeviceRecordList* records) {
+    m_listHardware.DeleteAllItems();
+    if (records == nullptr)
+        return;
+    int index = 0;
+    for (POSITION pos = records->GetHeadPosition(); pos != nullptr; ++index) {
+        const CDeviceRecord& record = records->GetNext(pos);
+        m_listHardware.InsertItem(LVIF_TEXT | LVIF_PARAM | LVIF_STATE,
+                                  m_listHardware.GetItemCount(), record.m_details.m_strText, 0, 0,
+                                  0, static_cast<LPARAM>(index));
+    }
+    // With an empty list there is no item 0 and nothing happens.
+    m_listHardware.SetItemState(0, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+}
+
+}  // namespace ks

@@ -1,0 +1,56 @@
+// CKeyScoutDlg: the main window (template 102). It tells the user what to do, lists the
+// USB devices of the last scan, shows the ids, the serial number and the details tree of the
+// selected one, registers with the scan worker for its results, asks for the first scan and
+// for a new one whenever the system broadcasts a device change, and opens the About box from
+// the system menu.
+//
+// Threads: everything runs on the window thread. The worker is reached through the
+// application object, whose worker is set for the whole life of the window; results arrive
+// as the posted message WM_KEYSCOUT_SCAN, so m_records is touched by this thread alone.
+#pragma once
+
+#include "framework/Controls.h"
+#include "framework/Dialog.h"
+#include "ui/DetailTreeCtrl.h"
+#include "worker/DeviceRecord.h"
+
+namespace ks {
+
+class CKeyScoutThread;
+
+class CKeyScoutDlg : public CDialog {
+  public:
+    DECLARE_DYNAMIC(CKeyScoutDlg)
+    explicit CKeyScoutDlg(CWnd* parent = nullptr);
+
+    CDetailTreeCtrl m_treeDetails;  // control 1002
+    CListCtrl m_listHardware;       // control 1003
+    CString m_strProductId;         // edit 1009
+    CString m_strSerial;            // edit 1010
+    CString m_strVendorId;          // edit 1008
+    HICON m_hIcon = nullptr;        // icon 128
+    CDeviceRecordList m_records;    // this window's copy of the last published list
+
+  protected:
+    void DoDataExchange(CDataExchange* dx) override;
+    BOOL OnInitDialog() override;
+
+    void OnSysCommand(UINT id, LPARAM lParam);
+    void OnPaint();
+    HCURSOR OnQueryDragIcon();
+    void OnHardwareItemChanged(NMHDR* header, LRESULT* result);
+    void OnDestroy();
+    LRESULT OnResultsReady(WPARAM wParam, LPARAM lParam);
+    BOOL OnDeviceChange(UINT eventType, DWORD_PTR data);
+
+    // Refills the hardware list from `records` (nullptr: empties it) and selects line 0.
+    void FillHardwareList(const CDeviceRecordList* records);
+
+    DECLARE_MESSAGE_MAP()
+
+  private:
+    // The application object's worker; nullptr when there is none.
+    static CKeyScoutThread* Worker();
+};
+
+}  // namespace ks
