@@ -4,6 +4,9 @@
 //   keyscout-appchild hold DIR        as once, then waits until DIR/release exists
 //                                     (DIR/ready is written once the window is up)
 //   keyscout-appchild force-stop      the scan hangs; the stop has to end the worker by force
+//   keyscout-appchild main-window     the main window object is gone before start-up returns
+//                                     (the framework must not reach it afterwards)
+//   keyscout-appchild no-worker       the worker cannot get its system resources: no window
 // A copy refused by the single-instance guard prints nothing and exits 0.
 #include <cstdio>
 #include <cstring>
@@ -11,6 +14,8 @@
 
 #include "app/KeyScoutApp.h"
 #include "framework/Kernel.h"
+#include "framework/Sync.h"
+#include "framework/Wnd.h"
 #include "tests/support/FakePlatforms.h"
 
 namespace ks {
@@ -39,7 +44,24 @@ class CHangingPlatform : public test::CFakeEmptyPlatform {
     HANDLE m_never = CreateEventObject(TRUE, FALSE);
 };
 
+// A worker whose members cannot get their semaphores: its construction raises the resource
+// exception, as CKeyScoutThread's does when the system has none left.
+class CStarvedThread : public CKeyScoutThread {
+    DECLARE_DYNCREATE(CStarvedThread)
+
+  public:
+    CStarvedThread() { AfxThrowResourceException(); }
+};
+IMPLEMENT_DYNCREATE(CStarvedThread, CKeyScoutThread)
+
 class CTestApp : public CKeyScoutApp {
+  public:
+    BOOL InitInstance() override {
+        if (g_mode == "no-worker")
+            m_pScanThreadClass = RUNTIME_CLASS(CStarvedThread);
+        return CKeyScoutApp::InitInstance();
+    }
+
   protected:
     void RunMainWindow() override {
         std::puts("window");
@@ -51,6 +73,12 @@ class CTestApp : public CKeyScoutApp {
                 std::fclose(f);
             while (!Exists(g_dir + "/release"))
                 Sleep(10);
+        } else if (g_mode == "main-window") {
+            // As the real window does: the main window for the run, gone when the run ends.
+            auto* window = new CWnd;
+            window->CreateMessageOnly();
+            m_pMainWnd = window;
+            delete window;
         } else if (g_mode == "force-stop") {
             m_dwStopTimeout = 200;
             m_pScanThread->RequestScan();

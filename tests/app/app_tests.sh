@@ -39,5 +39,20 @@ $run "$child" force-stop > "$dir/out"; rc=$?; out=$(clean < "$dir/out")
 check "a forced stop still ends the process" $'window\nworker' "$out"
 check "a forced stop exits 0" 0 "$rc"
 
+# The main window object goes before start-up returns; the framework's exit path must not
+# reach it (under AddressSanitizer a use after free would end the run here).
+$run "$child" main-window > "$dir/out"; rc=$?; out=$(clean < "$dir/out")
+check "a main window gone before the exit path is not touched" $'window\nworker\nended' "$out"
+check "... and the copy exits 0" 0 "$rc"
+
+# A worker that cannot be created: no window, and a quiet end.
+$run "$child" no-worker > "$dir/out"; rc=$?; out=$(clean < "$dir/out")
+check "without a worker no window is shown" "ended" "$out"
+check "... and the copy exits 0" 0 "$rc"
+
+# After that, the mutex is free again: a normal copy starts.
+out=$($run "$child" once | clean)
+check "a copy after the worker-less one starts" $'window\nworker\nended' "$out"
+
 echo "$pass passed, $fail failed"
 [ "$fail" -eq 0 ]

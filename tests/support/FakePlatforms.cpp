@@ -6,33 +6,36 @@ namespace ks::test {
 
 HANDLE CFakeGatedPlatform::CreateFileA(const char* path, DWORD, DWORD, void*, DWORD, DWORD,
                                        HANDLE) {
-    if (std::strcmp(path, "\\\\.\\HCD0") == 0) {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        int pass = ++m_started;
-        m_cv.notify_all();
-        m_cv.wait(lock, [&] { return m_open || m_released >= pass; });
-    }
+    if (path != nullptr && std::strcmp(path, "\\\\.\\HCD0") == 0)
+        m_gate.Enter();
     return INVALID_HANDLE_VALUE;
 }
 
-void CFakeGatedPlatform::WaitForPassesStarted(int count) {
+void CPassGate::Enter() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    int pass = ++m_started;
+    m_cv.notify_all();
+    m_cv.wait(lock, [&] { return m_open || m_released >= pass; });
+}
+
+void CPassGate::WaitForPassesStarted(int count) {
     std::unique_lock<std::mutex> lock(m_mutex);
     m_cv.wait(lock, [&] { return m_started >= count; });
 }
 
-void CFakeGatedPlatform::ReleaseOne() {
+void CPassGate::ReleaseOne() {
     std::lock_guard<std::mutex> lock(m_mutex);
     ++m_released;
     m_cv.notify_all();
 }
 
-void CFakeGatedPlatform::Open() {
+void CPassGate::Open() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_open = true;
     m_cv.notify_all();
 }
 
-int CFakeGatedPlatform::PassesStarted() {
+int CPassGate::PassesStarted() {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_started;
 }

@@ -2,6 +2,7 @@
 //  CFakeEmptyPlatform answers like a machine with nothing on it.
 //  CFakeGatedPlatform is that machine whose scan passes can be held: every pass opens
 //  "\\.\HCD0" first, and there the pass waits until the test lets it through.
+//  CPassGate is that gate, for any platform a test wants to hold the same way.
 #pragma once
 
 #include <condition_variable>
@@ -62,10 +63,11 @@ class CFakeEmptyPlatform : public IPlatform {
     BOOL GetVolumeNameForVolumeMountPointA(const char*, char*, DWORD) override { return FALSE; }
 };
 
-class CFakeGatedPlatform : public CFakeEmptyPlatform {
+class CPassGate {
   public:
-    HANDLE CreateFileA(const char* path, DWORD, DWORD, void*, DWORD, DWORD, HANDLE) override;
-
+    // Called by the platform at the start of every pass: counts the pass and holds it until
+    // it is released.
+    void Enter();
     // Blocks until `count` passes have started (reached the gate).
     void WaitForPassesStarted(int count);
     // Lets one more held pass through; Open() lets every pass through from now on.
@@ -79,6 +81,19 @@ class CFakeGatedPlatform : public CFakeEmptyPlatform {
     int m_started = 0;
     int m_released = 0;
     bool m_open = false;
+};
+
+class CFakeGatedPlatform : public CFakeEmptyPlatform {
+  public:
+    // Every pass of this empty machine opens "\\.\HCD0" once, and first of its opens.
+    HANDLE CreateFileA(const char* path, DWORD, DWORD, void*, DWORD, DWORD, HANDLE) override;
+    void WaitForPassesStarted(int count) { m_gate.WaitForPassesStarted(count); }
+    void ReleaseOne() { m_gate.ReleaseOne(); }
+    void Open() { m_gate.Open(); }
+    int PassesStarted() { return m_gate.PassesStarted(); }
+
+  private:
+    CPassGate m_gate;
 };
 
 }  // namespace ks::test

@@ -1,0 +1,561 @@
+// The main window and the About box on simulated machines: the real dialog code with the
+// real controls of the window system, checked through the controls' own requests (list-view
+// and tree-view messages, window texts), with the worker scanning the machine as it does in
+// the program.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "res/resource.h"
+#include "tests/ui/UiTestSupport.h"
+#include "ui/KeyScoutDlg.h"
+#include "worker/KeyScoutThread.h"
+
+namespace ks {
+// For the failure messages of rectangle comparisons.
+std::ostream& operator<<(std::ostream& out, const RECT& r) {
+    return out << '(' << r.left << ',' << r.top << ")-(" << r.right << ',' << r.bottom << ')';
+}
+}  // namespace ks
+
+namespace ks::test {
+namespace {
+
+// The device lines of ui-three-devices.json, in the order the scan finds them.
+const char* const kThreeDevices[] = {"USB 大容量記憶装置", "USB 複合デバイス", "Corvid X2"};
+
+// One item of a tree view or a details tree, as text with its children.
+struct TreeShape {
+    std::string text;
+    std::vector<TreeShape> children;
+    friend bool operator==(const TreeShape&, const TreeShape&) = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const TreeShape& t) {
+    out << '"' << t.text << "\" {";
+    for (const TreeShape& c : t.children)
+        out << c << ' ';
+    return out << '}';
+}
+
+TreeShape FromDetails(const CDetailNode& node) {
+    TreeShape shape{Utf8(node.m_strText.Str()), {}};
+    for (const CDetailNode& child : node.m_children)
+        shape.children.push_back(FromDetails(child));
+    return shape;
+}
+
+// Reads the tree view item by item; records every item with children that is not expanded.
+TreeShape FromTreeView(const CTreeCtrl& tree, HTREEITEM item, std::vector<std::string>* collapsed) {
+    TreeShape shape{Utf8(tree.GetItemText(item).Str()), {}};
+    for (HTREEITEM c = tree.GetChildItem(item); c != nullptr; c = tree.GetNextSiblingItem(c))
+        shape.children.push_back(FromTreeView(tree, c, collapsed));
+    if (!shape.children.empty() && (tree.GetItemState(item, TVIS_EXPANDED) & TVIS_EXPANDED) == 0)
+        collapsed->push_back(shape.text);
+    return shape;
+}
+
+class KeyScoutDlgTest : public ::testing::Test {
+  protected:
+    void TearDown() override {
+        if (m_dialog.m_hWnd != 0)
+            m_dialog.DestroyWindow();
+        TheApp().StopScanThread();
+    }
+
+    // Starts the worker and creates the window, as start-up does, on the machine given.
+    void Open(const std::string& fixture) {
+        m_machine.emplace(fixture);
+        TheApp().StartScanThread();
+        ASSERT_NE(TheApp().m_pScanThread, nullptr);
+        // The program's main window, as start-up makes it.
+        TheApp().m_pMainWnd = &m_dialog;
+        ASSERT_TRUE(m_dialog.Create(IDD_KEYSCOUT_DIALOG));
+        ASSERT_TRUE(WaitForPublishedScan());
+    }
+
+    // Waits until the worker has finished a pass, then runs what it posted to the window.
+    bool WaitForPublishedScan() {
+        if (WaitForSingleObject(TheApp().m_pScanThread->m_scanDoneEvent.m_hObject, 20000) !=
+            WAIT_OBJECT_0)
+            return false;
+        PumpPending(m_dialog.m_hWnd);
+        return true;
+    }
+
+    HWND Item(int id) const { return GetDlgItem(m_dialog.m_hWnd, id); }
+    std::string Field(int id) const { return WindowText(Item(id)); }
+    CListCtrl& List() { return m_dialog.m_listHardware; }
+    CTreeCtrl& Tree() { return m_dialog.m_treeDetails; }
+
+    std::vector<std::string> Lines() {
+        std::vector<std::string> lines;
+        for (int i = 0; i < List().GetItemCount(); ++i)
+            lines.push_back(Utf8(List().GetItemText(i, 0).Str()));
+        return lines;
+    }
+
+    // The published records, fetched the way the window fetches them.
+    CDeviceRecordList Published() {
+        CDeviceRecordList records;
+        TheApp().m_pScanThread->GetResults(records);
+        return records;
+    }
+
+    void ExpectShows(const CDeviceRecord& record) {
+        char vendor[16];
+        char product[16];
+        std::snprintf(vendor, sizeof vendor, "0x%04X", record.m_wVendorId);
+        std::snprintf(product, sizeof product, "0x%04X", record.m_wProductId);
+        EXPECT_EQ(Field(IDC_EDIT_VENDOR_ID), vendor);
+        EXPECT_EQ(Field(IDC_EDIT_PRODUCT_ID), product);
+        EXPECT_EQ(Field(IDC_EDIT_SERIAL), record.m_strSerial.Str());
+        std::vector<std::string> collapsed;
+        ASSERT_NE(Tree().GetRootItem(), nullptr);
+        EXPECT_EQ(Tree().GetNextSiblingItem(Tree().GetRootItem()), nullptr) << "one root";
+        EXPECT_EQ(FromTreeView(Tree(), Tree().GetRootItem(), &collapsed),
+                  FromDetails(record.m_details));
+        EXPECT_TRUE(collapsed.empty()) << "not expanded: " << collapsed.front();
+    }
+
+    void ExpectShowsNothing() {
+        EXPECT_EQ(Field(IDC_EDIT_VENDOR_ID), "");
+        EXPECT_EQ(Field(IDC_EDIT_PRODUCT_ID), "");
+        EXPECT_EQ(Field(IDC_EDIT_SERIAL), "");
+        EXPECT_EQ(Tree().GetCount(), 0u);
+    }
+
+    std::optional<CSimulatedMachine> m_machine;
+    CKeyScoutDlg m_dialog;
+};
+
+TEST_F(KeyScoutDlgTest, AMachineWithoutDevicesShowsAnEmptyListAndEmptyDetails) {
+    Open("ui-no-devices.json");
+    EXPECT_EQ(List().GetItemCount(), 0);
+    EXPECT_EQ(List().GetNextItem(-1, LVNI_SELECTED), -1);
+    ExpectShowsNothing();
+}
+
+TEST_F(KeyScoutDlgTest, ThreeDevicesAreListedInScanOrderWithTheFirstSelectedAndShown) {
+    Open("ui-three-devices.json");
+    EXPECT_EQ(Lines(),
+              std::vector<std::string>(std::begin(kThreeDevices), std::end(kThreeDevices)));
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(List().GetItemData(i), static_cast<DWORD_PTR>(i));
+    EXPECT_EQ(List().GetNextItem(-1, LVNI_SELECTED), 0);
+    EXPECT_EQ(List().GetItemState(0, LVIS_SELECTED | LVIS_FOCUSED), LVIS_SELECTED | LVIS_FOCUSED);
+    CDeviceRecordList records = Published();
+    ASSERT_EQ(records.GetCount(), 3);
+    ExpectShows(*records.GetAt(0));
+    // The ids keep their leading zeros: four uppercase hexadecimal digits after 0x.
+    EXPECT_EQ(Field(IDC_EDIT_VENDOR_ID), "0x00AB");
+    EXPECT_EQ(Field(IDC_EDIT_PRODUCT_ID), "0x0012");
+    // Three levels, the drive letter on the volume alone.
+    EXPECT_EQ(FromDetails(records.GetAt(0)->m_details),
+              (TreeShape{"USB 大容量記憶装置",
+                         {{"Tanager Flash 32GB USB Device", {{"汎用ボリューム - (D:)", {}}}}}}));
+}
+
+TEST_F(KeyScoutDlgTest, SelectingTheSecondLineClearsTheFieldsThenShowsIt) {
+    Open("ui-three-devices.json");
+    CTextLog vendorLog;
+    ASSERT_TRUE(vendorLog.SubclassWindow(Item(IDC_EDIT_VENDOR_ID)));
+
+    List().SetItemState(1, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+
+    vendorLog.UnsubclassWindow();
+    // The first line's deselection comes first and clears the field; then the second line's
+    // selection fills it.
+    EXPECT_EQ(vendorLog.m_texts, (std::vector<std::string>{"", "0x3F0C"}));
+    EXPECT_EQ(List().GetNextItem(-1, LVNI_SELECTED), 1);
+    ExpectShows(*Published().GetAt(1));
+    // The composite device has no serial number: the field is empty, the tree is not.
+    EXPECT_EQ(Field(IDC_EDIT_SERIAL), "");
+}
+
+TEST_F(KeyScoutDlgTest, DeselectingEveryLineLeavesTheDetailsEmpty) {
+    Open("ui-three-devices.json");
+    List().SetItemState(0, 0, LVIS_SELECTED);
+    EXPECT_EQ(List().GetNextItem(-1, LVNI_SELECTED), -1);
+    ExpectShowsNothing();
+}
+
+TEST_F(KeyScoutDlgTest, AnItemWhoseDataNamesNoRecordShowsNothing) {
+    Open("ui-three-devices.json");
+    ASSERT_TRUE(List().SetItemData(2, 3));  // one past the last record
+    List().SetItemState(2, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    EXPECT_EQ(List().GetNextItem(-1, LVNI_SELECTED), 2);
+    ExpectShowsNothing();
+    ASSERT_TRUE(List().SetItemData(1, static_cast<DWORD_PTR>(-1)));
+    List().SetItemState(1, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    ExpectShowsNothing();
+}
+
+TEST_F(KeyScoutDlgTest, ADeviceChangeBroadcastRefillsTheListWithTheFirstLineSelected) {
+    Open("ui-three-devices.json");
+    List().SetItemState(2, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    m_machine->Replace(ThreeDevicesPlusHeadset());
+
+    // Only the events that carry no data can be posted; the window treats every kind alike.
+    ASSERT_TRUE(ks::PostMessage(m_dialog.m_hWnd, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0));
+    ASSERT_TRUE(PumpUntil([&] { return List().GetItemCount() == 4; }, m_dialog.m_hWnd));
+
+    std::vector<std::string> expected(std::begin(kThreeDevices), std::end(kThreeDevices));
+    expected.emplace_back("USB 複合デバイス");  // the headset, on the hub's port 3
+    EXPECT_EQ(Lines(), expected);
+    // The user's selection before the refill is not kept.
+    EXPECT_EQ(List().GetNextItem(-1, LVNI_SELECTED), 0);
+    ExpectShows(*Published().GetAt(0));
+}
+
+// The main window as it is, counting the device-change broadcasts it receives: the system
+// may broadcast some of its own while a test runs.
+class CObservedDlg : public CKeyScoutDlg {
+  public:
+    int m_deviceChanges = 0;
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
+        if (message == WM_DEVICECHANGE)
+            ++m_deviceChanges;
+        return CKeyScoutDlg::WindowProc(message, wParam, lParam);
+    }
+};
+
+TEST_F(KeyScoutDlgTest, AStormOfDeviceChangesDuringAScanCostsOneMoreScanAndNeverBlocks) {
+    auto gated = std::make_unique<CGatedModelPlatform>(ThreeDevicesPlusHeadset());
+    CPassGate& gate = gated->m_gate;
+    m_machine.emplace(std::move(gated));
+    TheApp().StartScanThread();
+    CObservedDlg dialog;
+    ASSERT_TRUE(dialog.Create(IDD_KEYSCOUT_DIALOG));
+    gate.WaitForPassesStarted(1);  // the first scan, held
+
+    // Three hundred broadcasts while the scan runs: each returns at once (the window thread
+    // never waits for a scan), and they all fold into one further pass.
+    const int before = dialog.m_deviceChanges;
+    for (int i = 0; i < 300; ++i)
+        dialog.SendMessage(WM_DEVICECHANGE, i % 2 == 0 ? DBT_DEVICEARRIVAL : DBT_DEVNODES_CHANGED,
+                           0);
+    EXPECT_EQ(dialog.m_deviceChanges - before, 300);
+    gate.ReleaseOne();
+    gate.WaitForPassesStarted(2);
+    gate.ReleaseOne();
+    ASSERT_TRUE(
+        PumpUntil([&] { return dialog.m_listHardware.GetItemCount() == 4; }, dialog.m_hWnd));
+    gate.Open();
+    PumpPending(dialog.m_hWnd);
+    TheApp().StopScanThread();
+    // Broadcasts of the system's own (beyond the test's 300) may each have asked for a scan.
+    const int others = dialog.m_deviceChanges - 300;
+    EXPECT_GE(gate.PassesStarted(), 2);
+    EXPECT_LE(gate.PassesStarted(), 2 + others) << others << " broadcasts from the system";
+    dialog.DestroyWindow();
+}
+
+TEST_F(KeyScoutDlgTest, TheSystemMenuOpensTheAboutBoxWhoseOkClosesIt) {
+    Open("ui-three-devices.json");
+
+    // The last two items of the system menu: a separator and the About command.
+    HMENU menu = GetSystemMenu(m_dialog.m_hWnd, FALSE);
+    ASSERT_NE(menu, nullptr);
+    const int count = GetMenuItemCount(menu);
+    ASSERT_GE(count, 2);
+    EXPECT_NE(GetMenuState(menu, static_cast<UINT>(count - 2), MF_BYPOSITION) & MF_SEPARATOR, 0u);
+    EXPECT_EQ(GetMenuItemID(menu, count - 1), 0x0010u);
+    char text[128] = {};
+    GetMenuStringA(menu, static_cast<UINT>(count - 1), text, sizeof text, MF_BYPOSITION);
+    EXPECT_EQ(Utf8(text), "KeyScout のバージョン情報(&A)...");
+
+    // 0x0013 differs from the About command only in the low four bits, which the system
+    // keeps for itself.
+    const std::string caption = Ansi("KeyScoutのバージョン情報");
+    m_dialog.PostMessage(WM_SYSCOMMAND, 0x0013, 0);
+    CScriptWindow script;
+    ASSERT_TRUE(script.CreateMessageOnly());
+    bool sawAbout = false;
+    script.Post([&] {
+        HWND about = FindWindowA(nullptr, caption.c_str());
+        ASSERT_NE(about, 0u);
+        sawAbout = true;
+        EXPECT_FALSE(IsWindowEnabled(m_dialog.m_hWnd)) << "the About box is modal";
+        std::vector<std::string> texts;
+        for (HWND c = GetWindow(GetWindow(about, GW_CHILD), GW_HWNDNEXT); c != 0;
+             c = GetWindow(c, GW_HWNDNEXT))
+            texts.push_back(Utf8(WindowText(c)));
+        EXPECT_EQ(texts,
+                  (std::vector<std::string>{"KeyScout Version 5.0.1",
+                                            "Copyright (C) 2026 KeyScout Developers", "OK"}));
+        EXPECT_NE(SendMessage(GetWindow(about, GW_CHILD), STM_GETICON, 0, 0), 0) << "the icon";
+        SendMessage(GetDlgItem(about, IDOK), BM_CLICK, 0, 0);
+    });
+    ASSERT_TRUE(PumpUntil([&] { return sawAbout && FindWindowA(nullptr, caption.c_str()) == 0; },
+                          m_dialog.m_hWnd));
+
+    EXPECT_TRUE(IsWindowEnabled(m_dialog.m_hWnd));
+    EXPECT_EQ(List().GetItemCount(), 3);
+    EXPECT_EQ(List().GetNextItem(-1, LVNI_SELECTED), 0);
+    ExpectShows(*Published().GetAt(0));
+}
+
+TEST_F(KeyScoutDlgTest, TheWindowCarriesTheProgramIcon) {
+    Open("ui-no-devices.json");
+    const LRESULT big = m_dialog.SendMessage(WM_GETICON, ICON_BIG, 0);
+    const LRESULT small = m_dialog.SendMessage(WM_GETICON, ICON_SMALL, 0);
+    EXPECT_NE(big, 0);
+    EXPECT_EQ(small, big);
+    EXPECT_EQ(m_dialog.SendMessage(WM_QUERYDRAGICON, 0, 0), big);
+}
+
+TEST_F(KeyScoutDlgTest, TheWindowUnregistersWhenItGoesAndGetsNoMoreNotifications) {
+    Open("ui-three-devices.json");
+    HWND gone = m_dialog.m_hWnd;
+    m_dialog.DestroyWindow();
+    EXPECT_FALSE(IsWindow(gone));
+    TheApp().m_pScanThread->RequestScan();
+    ASSERT_EQ(WaitForSingleObject(TheApp().m_pScanThread->m_scanDoneEvent.m_hObject, 20000),
+              WAIT_OBJECT_0);
+    MSG msg;
+    int toGone = 0;
+    while (PeekMessage(&msg, TRUE))
+        toGone += msg.hwnd == gone ? 1 : 0;
+    EXPECT_EQ(toGone, 0);
+}
+
+// --- Keyboard: the modal run ends with OK or Cancel --------------------------------------
+
+class KeyScoutDlgModalTest : public KeyScoutDlgTest {
+  protected:
+    // Runs the dialog modally; `keys` runs inside its loop once the first scan is shown.
+    INT_PTR RunWith(const std::function<void(HWND)>& keys) {
+        m_machine.emplace("ui-three-devices.json");
+        TheApp().StartScanThread();
+        CScriptWindow script;
+        EXPECT_TRUE(script.CreateMessageOnly());
+        script.Post([&] {
+            HWND dialog = FindWindowA(nullptr, "KeyScout");
+            EXPECT_NE(dialog, 0u);
+            if (dialog == 0)
+                return;
+            EXPECT_TRUE(PumpUntil([&] { return List().GetItemCount() == 3; }, dialog));
+            keys(dialog);
+        });
+        return m_dialog.DoModal();
+    }
+};
+
+TEST_F(KeyScoutDlgModalTest, EscapeEndsTheDialogWithCancel) {
+    EXPECT_EQ(RunWith([](HWND) { PostMessage(GetFocus(), WM_KEYDOWN, VK_ESCAPE, 0x00010001); }),
+              IDCANCEL);
+    EXPECT_EQ(m_dialog.m_hWnd, 0u);
+}
+
+TEST_F(KeyScoutDlgModalTest, EnterEndsTheDialogWithOk) {
+    EXPECT_EQ(RunWith([](HWND) { PostMessage(GetFocus(), WM_KEYDOWN, VK_RETURN, 0x001C0001); }),
+              IDOK);
+}
+
+TEST_F(KeyScoutDlgModalTest, AltQPressesTheQuitButton) {
+    // Alt held: bit 29 of the key data.
+    EXPECT_EQ(RunWith([](HWND) { PostMessage(GetFocus(), WM_SYSCHAR, 'q', 0x20100001); }), IDOK);
+}
+
+TEST_F(KeyScoutDlgModalTest, TheCloseBoxEndsTheDialogWithCancel) {
+    EXPECT_EQ(RunWith([](HWND dialog) { PostMessage(dialog, WM_SYSCOMMAND, SC_CLOSE, 0); }),
+              IDCANCEL);
+}
+
+// --- The templates, as the window system built them --------------------------------------
+
+struct ExpectedControl {
+    int id;
+    const char* className;
+    const char* text;  // UTF-8; nullptr for a picture, whose template text names its image
+    DWORD style;       // bits that must be set
+    DWORD typeMask;    // for statics and buttons: the type bits to compare with `style`
+    DWORD absent;      // bits that must be clear
+    RECT units;        // x, y, width, height in dialog units
+};
+
+constexpr DWORD kBorder = 0x80000000u;  // WS_BORDER or a client edge: the control has a border
+
+const ExpectedControl kMainControls[] = {
+    {IDOK, "Button", "終了(&Q)", BS_DEFPUSHBUTTON | WS_TABSTOP, 0x0F, 0, {300, 196, 50, 14}},
+    {IDC_STATIC, "Static", nullptr, SS_BITMAP, SS_TYPEMASK, 0, {0, 0, 91, 214}},
+    {IDC_STATIC,
+     "Static",
+     "Latchguardの鍵に使用したいデバイスをコンピュータに接続してください。\n"
+     "接続したデバイスがハードウェア一覧に表示されれば鍵として使用することができます。",
+     SS_LEFT,
+     SS_TYPEMASK,
+     0,
+     {98, 2, 252, 17}},
+    {IDC_STATIC, "Static", "ハードウェア一覧", SS_LEFT, SS_TYPEMASK, 0, {98, 22, 51, 8}},
+    {IDC_LIST_HARDWARE,
+     "SysListView32",
+     "",
+     LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_NOCOLUMNHEADER | LVS_NOLABELWRAP |
+         WS_TABSTOP | kBorder,
+     0,
+     0,
+     {98, 34, 252, 68}},
+    {IDC_STATIC, "Static", "詳細情報", SS_LEFT, SS_TYPEMASK, 0, {98, 106, 28, 8}},
+    {IDC_TREE_DETAILS,
+     "SysTreeView32",
+     "",
+     TVS_HASLINES | WS_TABSTOP | kBorder,
+     0,
+     TVS_HASBUTTONS | TVS_LINESATROOT,
+     {98, 116, 252, 51}},
+    {IDC_STATIC, "Static", "ベンダーID:", SS_LEFT, SS_TYPEMASK, 0, {98, 172, 34, 8}},
+    {IDC_EDIT_VENDOR_ID,
+     "Edit",
+     "",
+     ES_READONLY | ES_AUTOHSCROLL | WS_TABSTOP | kBorder,
+     0,
+     0,
+     {146, 172, 122, 12}},
+    {IDC_STATIC, "Static", "プロダクトID:", SS_LEFT, SS_TYPEMASK, 0, {98, 186, 37, 8}},
+    {IDC_EDIT_PRODUCT_ID,
+     "Edit",
+     "",
+     ES_READONLY | ES_AUTOHSCROLL | WS_TABSTOP | kBorder,
+     0,
+     0,
+     {146, 186, 122, 12}},
+    {IDC_STATIC, "Static", "シリアル番号:", SS_LEFT, SS_TYPEMASK, 0, {98, 200, 40, 8}},
+    {IDC_EDIT_SERIAL,
+     "Edit",
+     "",
+     ES_READONLY | ES_AUTOHSCROLL | WS_TABSTOP | kBorder,
+     0,
+     0,
+     {146, 200, 122, 12}},
+};
+
+const ExpectedControl kAboutControls[] = {
+    {IDC_STATIC, "Static", nullptr, SS_ICON, SS_TYPEMASK, 0, {11, 17, 20, 20}},
+    {IDC_STATIC,
+     "Static",
+     "KeyScout Version 5.0.1",
+     SS_LEFT | SS_NOPREFIX,
+     SS_TYPEMASK | SS_NOPREFIX,
+     0,
+     {40, 10, 119, 8}},
+    {IDC_STATIC,
+     "Static",
+     "Copyright (C) 2026 KeyScout Developers",
+     SS_LEFT,
+     SS_TYPEMASK,
+     0,
+     {40, 25, 188, 8}},
+    {IDOK, "Button", "OK", BS_DEFPUSHBUTTON | WS_TABSTOP, 0x0F, 0, {178, 7, 50, 14}},
+};
+
+// The dialog manager converts a control's origin and its size separately.
+RECT Pixels(HWND dialog, RECT units) {
+    RECT r = units;  // x, y, width, height
+    MapDialogRect(dialog, &r);
+    return RECT{r.left, r.top, r.left + r.right, r.top + r.bottom};
+}
+
+RECT ClientRectOf(HWND control, HWND dialog) {
+    RECT r;
+    GetWindowRect(control, &r);
+    POINT corners[2] = {{r.left, r.top}, {r.right, r.bottom}};
+    MapWindowPoints(0, dialog, corners, 2);
+    return RECT{corners[0].x, corners[0].y, corners[1].x, corners[1].y};
+}
+
+void ExpectControls(HWND dialog, const ExpectedControl* expected, std::size_t count) {
+    std::size_t i = 0;
+    for (HWND c = GetWindow(dialog, GW_CHILD); c != 0; c = GetWindow(c, GW_HWNDNEXT), ++i) {
+        ASSERT_LT(i, count) << "a control the template does not have: " << ClassName(c);
+        const ExpectedControl& e = expected[i];
+        SCOPED_TRACE(std::string("control ") + std::to_string(i) + " " + e.className);
+        EXPECT_EQ(GetDlgCtrlID(c), e.id);
+        EXPECT_EQ(ClassName(c), e.className);
+        if (e.text != nullptr) {
+            EXPECT_EQ(Utf8(WindowText(c)), e.text);
+        }
+        const auto style = static_cast<DWORD>(GetWindowLongA(c, GWL_STYLE));
+        const auto exStyle = static_cast<DWORD>(GetWindowLongA(c, GWL_EXSTYLE));
+        const DWORD wanted = e.style & ~kBorder;
+        if (e.typeMask != 0) {
+            EXPECT_EQ(style & e.typeMask, wanted & e.typeMask);
+        }
+        EXPECT_EQ(style & (wanted & ~e.typeMask), wanted & ~e.typeMask);
+        EXPECT_EQ(style & e.absent, 0u);
+        EXPECT_NE(style & WS_CHILD, 0u);
+        EXPECT_NE(style & WS_VISIBLE, 0u);
+        if ((e.style & kBorder) != 0) {
+            EXPECT_TRUE((style & WS_BORDER) != 0 || (exStyle & WS_EX_CLIENTEDGE) != 0);
+        }
+        const RECT actual = ClientRectOf(c, dialog);
+        const RECT wantedRect = Pixels(dialog, e.units);
+        const DWORD type = e.typeMask == SS_TYPEMASK ? (style & SS_TYPEMASK) : 0xFFFF;
+        if (type == SS_BITMAP || type == SS_ICON) {
+            // A picture takes the size of its image at the template's origin: bitmap 130 is
+            // 160 x 320, an icon is the system's icon size.
+            const bool bitmap = type == SS_BITMAP;
+            EXPECT_EQ(actual.left, wantedRect.left);
+            EXPECT_EQ(actual.top, wantedRect.top);
+            EXPECT_EQ(actual.right - actual.left, bitmap ? 160 : GetSystemMetrics(SM_CXICON));
+            EXPECT_EQ(actual.bottom - actual.top, bitmap ? 320 : GetSystemMetrics(SM_CYICON));
+            EXPECT_NE(SendMessage(c, bitmap ? STM_GETIMAGE : STM_GETICON, 0, 0), 0);
+        } else {
+            EXPECT_EQ(actual, wantedRect);
+        }
+    }
+    EXPECT_EQ(i, count);
+}
+
+void ExpectDialogFrame(HWND dialog, const char* caption, int width, int height,
+                       bool visibleAtCreate, DWORD exStyle) {
+    EXPECT_EQ(Utf8(WindowText(dialog)), caption);
+    const auto style = static_cast<DWORD>(GetWindowLongA(dialog, GWL_STYLE));
+    const DWORD required = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
+    EXPECT_EQ(style & required, required);
+    EXPECT_EQ(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME), 0u) << "fixed size";
+    if (visibleAtCreate) {
+        EXPECT_NE(style & WS_VISIBLE, 0u);
+    }
+    EXPECT_EQ(static_cast<DWORD>(GetWindowLongA(dialog, GWL_EXSTYLE)) & exStyle, exStyle);
+    RECT client;
+    GetClientRect(dialog, &client);
+    EXPECT_EQ(client, Pixels(dialog, RECT{0, 0, width, height}));
+    // The dialog font: ＭＳ Ｐゴシック at 9 points (12 pixels at the 96 dpi here).
+    auto font = reinterpret_cast<HFONT>(SendMessage(dialog, WM_GETFONT, 0, 0));
+    ASSERT_NE(font, nullptr);
+    LOGFONTA lf;
+    ASSERT_EQ(GetObjectA(font, sizeof lf, &lf), static_cast<int>(sizeof lf));
+    EXPECT_EQ(Utf8(lf.lfFaceName), "ＭＳ Ｐゴシック");
+    EXPECT_EQ(lf.lfHeight, -12);
+}
+
+TEST_F(KeyScoutDlgTest, TheMainWindowIsBuiltAsItsTemplateSays) {
+    Open("ui-no-devices.json");
+    ExpectDialogFrame(m_dialog.m_hWnd, "KeyScout", 357, 214, true, WS_EX_APPWINDOW);
+    ExpectControls(m_dialog.m_hWnd, kMainControls, std::size(kMainControls));
+}
+
+TEST_F(KeyScoutDlgTest, TheAboutBoxIsBuiltAsItsTemplateSays) {
+    Open("ui-no-devices.json");
+    const std::string caption = Ansi("KeyScoutのバージョン情報");
+    CScriptWindow script;
+    ASSERT_TRUE(script.CreateMessageOnly());
+    bool checked = false;
+    script.Post([&] {
+        HWND about = FindWindowA(nullptr, caption.c_str());
+        ASSERT_NE(about, 0u);
+        ExpectDialogFrame(about, "KeyScoutのバージョン情報", 235, 55, false, 0);
+        ExpectControls(about, kAboutControls, std::size(kAboutControls));
+        checked = true;
+        PostMessage(about, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    });
+    m_dialog.SendMessage(WM_SYSCOMMAND, 0x0010, 0);
+    EXPECT_TRUE(checked);
+    EXPECT_EQ(FindWindowA(nullptr, caption.c_str()), 0u);
+}
+
+}  // namespace
+}  // namespace ks::test
