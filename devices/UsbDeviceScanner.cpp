@@ -14,6 +14,7 @@ constexpr ULONG kMaxRelationsLength = 64 * 1024;
 }  // namespace
 
 void CUsbDeviceScanner::Scan() {
+    Platform().BeginScan();
     m_volumes.clear();
     if (m_nodeFieldMask & kNodeDeviceIdAndLetter) {
         CVolumeTableBuilder builder(&m_volumes);

@@ -27,6 +27,12 @@ class IPlatform {
   public:
     virtual ~IPlatform() = default;
 
+    // A scan of the machine begins (the scanner calls this first, on the scan's thread). A
+    // backend that reads a live machine takes its picture of it here, so that every answer
+    // of the scan describes the same moment and nothing is carried over from the scan
+    // before. Handles and DEVINST values of an earlier scan mean nothing after it.
+    virtual void BeginScan() {}
+
     // --- Device I/O on host controllers and hubs ---------------------------------------
     // Opens a device path ("\\.\HCD0", a host-controller interface path, "\\.\<hub name>").
     // Returns INVALID_HANDLE_VALUE when the path names nothing that can be opened.

@@ -1,120 +1,112 @@
-// The Linux backend, for now: a machine with nothing on it. Every open fails, no interface
-// set can be opened, the device tree is a lone root node, and no drive root names a volume.
-// The live machine (sysfs, /proc/self/mountinfo) comes with the sysfs backend.
-#include <cstring>
+// The Linux backend: the live machine. Each scan begins with a fresh picture of sysfs and
+// the mount table (ReadLinuxMachine), and a CModelPlatform answers every call of that scan
+// from it, in the Windows layouts the scan expects (see LinuxMachine.h for why a picture).
+// A call that comes with no scan begun (a tool or a test asking directly) gets a picture
+// taken then.
+//
+// Threads: the IPlatform contract (one thread at a time); the picture is replaced only in
+// BeginScan, on the scanning thread.
+#include <memory>
 
 #include "platform/Platform.h"
+#include "platform/linux/LinuxMachine.h"
 #include "platform/model/ModelPlatform.h"
 
 namespace ks {
 
 namespace {
 
-constexpr DEVINST kRoot = 1;
-constexpr char kRootId[] = "HTREE\\ROOT\\0";
-// DN_DRIVER_LOADED | DN_STARTED | DN_NT_ENUMERATOR | DN_NT_DRIVER
-constexpr ULONG kRootStatus = 0x0180000A;
-
 class CLinuxPlatform final : public IPlatform {
   public:
-    HANDLE CreateFileA(const char*, DWORD, DWORD, void*, DWORD, DWORD, HANDLE) override {
-        return INVALID_HANDLE_VALUE;
+    void BeginScan() override {
+        // The old picture goes first: two pictures of a large machine are never held.
+        m_pPicture.reset();
+        CSysfsReader reader;
+        std::unique_ptr<IDeviceDatabase> database = MakeUdevDatabase();
+        m_pPicture = std::make_unique<CModelPlatform>(ReadLinuxMachine(reader, database.get()));
     }
-    BOOL DeviceIoControl(HANDLE, DWORD, void*, DWORD, void*, DWORD, DWORD* bytesReturned,
-                         void*) override {
-        if (bytesReturned != nullptr)
-            *bytesReturned = 0;
-        return FALSE;
+
+    HANDLE CreateFileA(const char* path, DWORD access, DWORD share, void* security,
+                       DWORD disposition, DWORD flags, HANDLE templateFile) override {
+        return Picture().CreateFileA(path, access, share, security, disposition, flags,
+                                     templateFile);
     }
-    BOOL CloseHandle(HANDLE) override { return FALSE; }
+    BOOL DeviceIoControl(HANDLE device, DWORD code, void* in, DWORD inSize, void* out,
+                         DWORD outSize, DWORD* bytesReturned, void* overlapped) override {
+        return Picture().DeviceIoControl(device, code, in, inSize, out, outSize, bytesReturned,
+                                         overlapped);
+    }
+    BOOL CloseHandle(HANDLE handle) override { return Picture().CloseHandle(handle); }
     int WideCharToMultiByte(UINT codePage, DWORD, const WCHAR16* src, int srcLen, char* dst,
                             int dstSize, const char*, BOOL* usedDefaultChar) override {
         return ConvertWideCharToMultiByte(codePage, src, srcLen, dst, dstSize, usedDefaultChar);
     }
 
-    HDEVINFO SetupDiGetClassDevsA(const GUID*, const char*, HWND, DWORD) override {
-        return INVALID_HANDLE_VALUE;
+    HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, const char* enumerator, HWND parent,
+                                  DWORD flags) override {
+        return Picture().SetupDiGetClassDevsA(classGuid, enumerator, parent, flags);
     }
-    BOOL SetupDiEnumDeviceInterfaces(HDEVINFO, SP_DEVINFO_DATA*, const GUID*, DWORD,
-                                     SP_DEVICE_INTERFACE_DATA*) override {
-        return FALSE;
+    BOOL SetupDiEnumDeviceInterfaces(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo,
+                                     const GUID* classGuid, DWORD memberIndex,
+                                     SP_DEVICE_INTERFACE_DATA* interfaceData) override {
+        return Picture().SetupDiEnumDeviceInterfaces(set, deviceInfo, classGuid, memberIndex,
+                                                     interfaceData);
     }
-    BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO, SP_DEVICE_INTERFACE_DATA*,
-                                          SP_DEVICE_INTERFACE_DETAIL_DATA_A*, DWORD, DWORD*,
-                                          SP_DEVINFO_DATA*) override {
-        return FALSE;
+    BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceData,
+                                          SP_DEVICE_INTERFACE_DETAIL_DATA_A* detail,
+                                          DWORD detailSize, DWORD* requiredSize,
+                                          SP_DEVINFO_DATA* deviceInfo) override {
+        return Picture().SetupDiGetDeviceInterfaceDetailA(set, interfaceData, detail, detailSize,
+                                                          requiredSize, deviceInfo);
     }
-    BOOL SetupDiDestroyDeviceInfoList(HDEVINFO) override { return FALSE; }
+    BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set) override {
+        return Picture().SetupDiDestroyDeviceInfoList(set);
+    }
 
-    CONFIGRET CM_Locate_DevNodeA(DEVINST* devInst, const char* deviceId, ULONG) override {
-        if (devInst == nullptr)
-            return CR_INVALID_POINTER;
-        if (deviceId != nullptr && deviceId[0] != '\0' && std::strcmp(deviceId, kRootId) != 0)
-            return CR_NO_SUCH_DEVNODE;
-        *devInst = kRoot;
-        return CR_SUCCESS;
+    CONFIGRET CM_Locate_DevNodeA(DEVINST* devInst, const char* deviceId, ULONG flags) override {
+        return Picture().CM_Locate_DevNodeA(devInst, deviceId, flags);
     }
-    CONFIGRET CM_Get_Child(DEVINST* child, DEVINST devInst, ULONG) override {
-        return Nothing(child, devInst);
+    CONFIGRET CM_Get_Child(DEVINST* child, DEVINST devInst, ULONG flags) override {
+        return Picture().CM_Get_Child(child, devInst, flags);
     }
-    CONFIGRET CM_Get_Sibling(DEVINST* sibling, DEVINST devInst, ULONG) override {
-        return Nothing(sibling, devInst);
+    CONFIGRET CM_Get_Sibling(DEVINST* sibling, DEVINST devInst, ULONG flags) override {
+        return Picture().CM_Get_Sibling(sibling, devInst, flags);
     }
-    CONFIGRET CM_Get_Parent(DEVINST* parent, DEVINST devInst, ULONG) override {
-        return Nothing(parent, devInst);
+    CONFIGRET CM_Get_Parent(DEVINST* parent, DEVINST devInst, ULONG flags) override {
+        return Picture().CM_Get_Parent(parent, devInst, flags);
     }
-    CONFIGRET CM_Get_Device_IDA(DEVINST devInst, char* buffer, ULONG length, ULONG) override {
-        if (buffer == nullptr)
-            return CR_INVALID_POINTER;
-        if (devInst != kRoot)
-            return CR_NO_SUCH_DEVNODE;
-        if (length < sizeof(kRootId))
-            return CR_BUFFER_SMALL;
-        std::memcpy(buffer, kRootId, sizeof(kRootId));
-        return CR_SUCCESS;
+    CONFIGRET CM_Get_Device_IDA(DEVINST devInst, char* buffer, ULONG length, ULONG flags) override {
+        return Picture().CM_Get_Device_IDA(devInst, buffer, length, flags);
     }
-    CONFIGRET CM_Get_Device_ID_List_SizeA(ULONG* length, const char* filter, ULONG) override {
-        if (length == nullptr)
-            return CR_INVALID_POINTER;
-        if (filter == nullptr || std::strcmp(filter, kRootId) != 0)
-            return CR_NO_SUCH_DEVNODE;
-        *length = 1;  // the root is removed with nothing: an empty list
-        return CR_SUCCESS;
+    CONFIGRET CM_Get_Device_ID_List_SizeA(ULONG* length, const char* filter, ULONG flags) override {
+        return Picture().CM_Get_Device_ID_List_SizeA(length, filter, flags);
     }
     CONFIGRET CM_Get_Device_ID_ListA(const char* filter, char* buffer, ULONG length,
-                                     ULONG) override {
-        if (buffer == nullptr || length == 0)
-            return CR_INVALID_POINTER;
-        if (filter == nullptr || std::strcmp(filter, kRootId) != 0)
-            return CR_NO_SUCH_DEVNODE;
-        buffer[0] = '\0';
-        return CR_SUCCESS;
+                                     ULONG flags) override {
+        return Picture().CM_Get_Device_ID_ListA(filter, buffer, length, flags);
     }
     CONFIGRET CM_Get_DevNode_Status(ULONG* status, ULONG* problemNumber, DEVINST devInst,
-                                    ULONG) override {
-        if (status == nullptr || problemNumber == nullptr)
-            return CR_INVALID_POINTER;
-        if (devInst != kRoot)
-            return CR_NO_SUCH_DEVNODE;
-        *status = kRootStatus;
-        *problemNumber = 0;
-        return CR_SUCCESS;
+                                    ULONG flags) override {
+        return Picture().CM_Get_DevNode_Status(status, problemNumber, devInst, flags);
     }
-    CONFIGRET CM_Get_DevNode_Registry_PropertyA(DEVINST devInst, ULONG, ULONG*, void*,
-                                                ULONG* length, ULONG) override {
-        if (length == nullptr)
-            return CR_INVALID_POINTER;
-        return devInst == kRoot ? CR_NO_SUCH_VALUE : CR_NO_SUCH_DEVNODE;
+    CONFIGRET CM_Get_DevNode_Registry_PropertyA(DEVINST devInst, ULONG property, ULONG* type,
+                                                void* buffer, ULONG* length, ULONG flags) override {
+        return Picture().CM_Get_DevNode_Registry_PropertyA(devInst, property, type, buffer, length,
+                                                           flags);
     }
 
+    // Linux has no drive letters, and no volume names behind them: no root "A:\" to "Y:\"
+    // names a volume, so no device node ever shows a letter.
     BOOL GetVolumeNameForVolumeMountPointA(const char*, char*, DWORD) override { return FALSE; }
 
   private:
-    static CONFIGRET Nothing(DEVINST* out, DEVINST devInst) {
-        if (out == nullptr)
-            return CR_INVALID_POINTER;
-        return devInst == kRoot ? CR_NO_SUCH_DEVNODE : CR_INVALID_DEVNODE;
+    CModelPlatform& Picture() {
+        if (m_pPicture == nullptr)
+            BeginScan();
+        return *m_pPicture;
     }
+
+    std::unique_ptr<CModelPlatform> m_pPicture;
 };
 
 }  // namespace

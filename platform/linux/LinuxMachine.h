@@ -1,0 +1,78 @@
+// The live Linux machine as a Windows machine model: one picture of sysfs and the mount
+// table, taken at one moment, in the shapes CModelPlatform answers the scan with.
+//
+// Why a picture: the scan asks the same things many times (the driver-key search walks
+// the whole device tree for every device), and it must see one consistent machine even
+// while devices come and go. Reading sysfs once into a CMachineModel when a scan begins
+// costs each attribute one read, and every later call of the scan is answered from memory
+// by the same code that answers the simulated machines, byte for byte in the Windows
+// layouts.
+//
+// What the picture holds:
+//  - one host controller per root hub ("usbN"), by bus number: "\\.\HCD0".."\\.\HCD9" for
+//    the first ten, a host-controller interface path for every one;
+//  - every hub with its ports (port count from "maxchild"), each port's device with the
+//    device descriptor from "descriptors", "speed", "devnum", "bConfigurationValue", and
+//    the string descriptors the kernel exposes ("manufacturer", "product", "serial") in one
+//    language (0x0409: the kernel keeps no language list);
+//  - the device-node tree: the host controllers' devices below the root, and below each
+//    the kernel's bus devices and block devices as sysfs nests them; instance IDs of the
+//    Windows form for USB devices and interfaces, a stable form for the rest; driver keys;
+//    descriptions and friendly names from the udev hardware database or the device's own
+//    strings; the bound driver as the service; mount points in a block device's friendly
+//    name; the devices stacked on a block device (device-mapper, md) as its removal
+//    relations;
+//  - no volumes: Linux has no drive letters.
+//
+// Threads: ReadLinuxMachine runs on the caller's thread and keeps nothing; the pure helpers
+// may be called from any thread.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/linux/SysfsReader.h"
+#include "platform/model/MachineModel.h"
+
+namespace ks {
+
+// What the udev database knows about a device.
+class IDeviceDatabase {
+  public:
+    virtual ~IDeviceDatabase() = default;
+    // The property `key` (ID_VENDOR_FROM_DATABASE, ID_MODEL_FROM_DATABASE) of the device at
+    // `sysPath` ("/sys/devices/..."), with the hardware database consulted by `modalias`
+    // ("usb:v1D6Bp0002*") when the device's own record lacks it; empty when unknown.
+    virtual std::string Property(const std::string& sysPath, const std::string& modalias,
+                                 const char* key) = 0;
+};
+
+// The database of libudev (udev_device properties, then udev_hwdb). Safe to create when
+// udev is not running: it then knows nothing.
+std::unique_ptr<IDeviceDatabase> MakeUdevDatabase();
+
+// Reads the machine below the reader's root. `database` may be null (no names beyond the
+// devices' own strings).
+CMachineModel ReadLinuxMachine(const CSysfsReader& reader, IDeviceDatabase* database);
+
+// --- Pure helpers, reached by the tests and the fuzzers directly ---------------------------
+
+// /proc/self/mountinfo: the mount points of each device number ("8:17"), in table order,
+// each once, with the table's octal escapes (\040 for a blank) undone.
+std::map<std::string, std::vector<std::string>> ParseMountInfo(std::string_view text);
+
+// The kernel's "speed" attribute ("1.5", "12", "480", "5000", ...) as a USB_DEVICE_SPEED.
+BYTE SpeedFromSysfs(std::string_view speed);
+
+// The last part of "USB\VID_...&PID_...\<serial>": the serial when Windows would take it
+// as an instance part (printable ASCII without ',' or '\', 1..126 characters), else empty.
+std::string SerialInstancePart(std::string_view serial);
+
+// Text for a device-manager property: valid UTF-8, no control characters, and short
+// enough for the 200-byte buffer the device-node queries read into (cut at a character).
+std::string PropertyText(std::string_view text);
+
+}  // namespace ks
