@@ -1,0 +1,95 @@
+#include "platform/linux/ChangeWatch.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <system_error>
+
+namespace ks {
+
+CPollChangeWatch::CPollChangeWatch(std::vector<CChangeSource> sources,
+                                   std::function<void(DWORD)> onChange,
+                                   std::chrono::milliseconds settle)
+    : m_vSources(std::move(sources)), m_onChange(std::move(onChange)), m_settle(settle) {
+    m_stopFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (m_stopFd < 0)
+        return;
+    try {
+        m_thread = std::thread([this] { Run(); });
+    } catch (const std::system_error&) {
+        // No thread: a watch that reports nothing, and the program refreshes by hand.
+    }
+}
+
+CPollChangeWatch::~CPollChangeWatch() {
+    if (m_stopFd >= 0) {
+        const std::uint64_t one = 1;
+        // An eventfd write of 1 cannot fail short of an overflowed counter, which one write
+        // per watch never reaches.
+        [[maybe_unused]] const ssize_t n = ::write(m_stopFd, &one, sizeof one);
+    }
+    if (m_thread.joinable())
+        m_thread.join();
+    if (m_stopFd >= 0)
+        ::close(m_stopFd);
+}
+
+int CPollChangeWatch::PollOnce(int timeoutMs) {
+    std::vector<pollfd> fds;
+    fds.reserve(m_vSources.size() + 1);
+    fds.push_back({m_stopFd, POLLIN, 0});
+    for (const CChangeSource& s : m_vSources)
+        fds.push_back({s.m_fd, s.m_events, 0});
+    const int n = ::poll(fds.data(), fds.size(), timeoutMs);
+    if (n < 0)
+        return errno == EINTR ? 0 : -1;
+    if (fds[0].revents != 0)
+        return -1;
+    int ready = 0;
+    for (std::size_t i = 1; i < fds.size(); ++i) {
+        if (fds[i].revents == 0)
+            continue;
+        ++ready;
+        if (fds[i].revents & (POLLHUP | POLLNVAL) && !(fds[i].revents & (POLLIN | POLLPRI))) {
+            // A source that has gone (its writer closed, its fd invalid) is no longer
+            // polled, or it would wake the thread without end.
+            m_vSources[i - 1].m_fd = -1;
+            continue;
+        }
+        if (m_vSources[i - 1].m_drain)
+            m_vSources[i - 1].m_drain();
+    }
+    return ready;
+}
+
+void CPollChangeWatch::Run() {
+    using Clock = std::chrono::steady_clock;
+    for (;;) {
+        const int first = PollOnce(-1);
+        if (first < 0)
+            return;
+        if (first == 0)
+            continue;
+        // A burst has begun: wait for the sources to settle, but not forever.
+        const Clock::time_point deadline = Clock::now() + kMaxDelay;
+        for (;;) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            if (left.count() <= 0)
+                break;
+            const int more = PollOnce(static_cast<int>(std::min(left, m_settle).count()));
+            if (more < 0)
+                return;
+            if (more == 0)
+                break;  // quiet for the settle time
+        }
+        if (m_onChange)
+            m_onChange(kDbtDevNodesChanged);
+    }
+}
+
+}  // namespace ks

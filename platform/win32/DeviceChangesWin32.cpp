@@ -1,0 +1,11 @@
+// Windows needs no watch of its own: the window system broadcasts WM_DEVICECHANGE to every
+// top-level window when devices or volumes come or go.
+#include "platform/DeviceChanges.h"
+
+namespace ks {
+
+std::unique_ptr<IDeviceChangeWatch> StartDeviceChangeWatch(std::function<void(DWORD)>) {
+    return nullptr;
+}
+
+}  // namespace ks
