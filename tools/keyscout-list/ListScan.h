@@ -3,11 +3,22 @@
 // stop the worker. Main thread.
 #pragma once
 
+#include <functional>
+
 #include "worker/DeviceRecord.h"
 
 namespace ks {
 
 // False when the worker could not be started.
 bool RunOneScan(CDeviceRecordList& records);
+
+// Scans, and scans again each time devices or volumes come or go, until the process is
+// interrupted (SIGINT, SIGTERM, Ctrl+C): `onResults` gets every list the worker publishes,
+// on the main thread. Where the platform has no device-change watch (Windows: there the
+// broadcasts go to top-level windows, and this tool has none), the machine is scanned
+// again every kWatchPollInterval ms. Call it on the main thread before any other thread
+// has been started. False when the worker could not be started.
+inline constexpr DWORD kWatchPollInterval = 2000;
+bool WatchScans(const std::function<void(const CDeviceRecordList&)>& onResults);
 
 }  // namespace ks

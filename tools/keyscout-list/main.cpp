@@ -1,6 +1,6 @@
 // keyscout-list: runs one scan through the same worker pipeline as KeyScout and prints the
 // hardware list with each device's ids, serial number and details tree, as text or JSON.
-//   keyscout-list [--json] [--machine FILE]
+//   keyscout-list [--json] [--machine FILE] [--watch]
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -17,11 +17,15 @@
 namespace {
 
 const char kUsage[] =
-    "usage: keyscout-list [--json] [--machine FILE]\n"
+    "usage: keyscout-list [--json] [--machine FILE] [--watch]\n"
     "  Lists the USB devices connected now, with Vendor ID, Product ID, serial number\n"
     "  and the device-manager nodes behind each.\n"
     "  --json          print JSON instead of text\n"
-    "  --machine FILE  scan the simulated machine of a JSON fixture instead of this one\n";
+    "  --machine FILE  scan the simulated machine of a JSON fixture instead of this one\n"
+    "  --watch         print the list again each time it changes, until interrupted\n"
+    "                  (Ctrl+C); text lists end with a line \"---\", JSON is one\n"
+    "                  document per line. Where the system broadcasts device changes\n"
+    "                  only to windows (Windows), the machine is scanned every 2 s.\n";
 
 int Fail(const std::string& message, int code) {
     std::fprintf(stderr, "keyscout-list: %s\n", message.c_str());
@@ -32,11 +36,14 @@ int Fail(const std::string& message, int code) {
 
 int main(int argc, char** argv) {
     bool json = false;
+    bool watch = false;
     std::optional<std::string> machine;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--json") {
             json = true;
+        } else if (arg == "--watch") {
+            watch = true;
         } else if (arg == "--machine") {
             if (i + 1 >= argc)
                 return Fail("--machine needs a file name\n" + std::string(kUsage), 2);
@@ -60,6 +67,26 @@ int main(int argc, char** argv) {
             return Fail(e.what(), 1);
         }
         scope.emplace(*simulated);
+    }
+
+    if (watch) {
+        // Print a list only when it differs from the one printed last.
+        std::string last;
+        bool first = true;
+        const bool ok = ks::WatchScans([&](const ks::CDeviceRecordList& records) {
+            std::string out = json
+                                  ? ks::FormatRecordsJson(records)
+                                  : ks::FormatRecordsText(records, ks::GetAnsiCodePage()) + "---\n";
+            if (!first && out == last)
+                return;
+            first = false;
+            std::fwrite(out.data(), 1, out.size(), stdout);
+            std::fflush(stdout);
+            last = std::move(out);
+        });
+        if (!ok)
+            return Fail("the scan worker could not be started", 1);
+        return ks::EndProcess(0);
     }
 
     ks::CDeviceRecordList records;
