@@ -447,6 +447,10 @@ void CMachineReader::ReadUsbInterface(CKernelDevice& d) {
 }
 
 std::string CMachineReader::Db(const CKernelDevice& d, const char* key) {
+    // The device's own record first (udev properties a test bed or a kernel puts there),
+    // then the hardware database.
+    if (auto it = d.m_mapUevent.find(key); it != d.m_mapUevent.end() && !it->second.empty())
+        return Trim(it->second);
     if (m_pDatabase == nullptr)
         return std::string();
     std::string modalias;

@@ -39,19 +39,19 @@
 
 namespace ks {
 
-// What the udev database knows about a device.
+// What the udev hardware database knows about a device.
 class IDeviceDatabase {
   public:
     virtual ~IDeviceDatabase() = default;
-    // The property `key` (ID_VENDOR_FROM_DATABASE, ID_MODEL_FROM_DATABASE) of the device at
-    // `sysPath` ("/sys/devices/..."), with the hardware database consulted by `modalias`
-    // ("usb:v1D6Bp0002*") when the device's own record lacks it; empty when unknown.
+    // The property `key` (ID_VENDOR_FROM_DATABASE, ID_MODEL_FROM_DATABASE) that the
+    // database holds for the device at `sysPath` ("/sys/devices/...") with `modalias`
+    // ("usb:v1D6Bp0002*"); empty when unknown.
     virtual std::string Property(const std::string& sysPath, const std::string& modalias,
                                  const char* key) = 0;
 };
 
-// The database of libudev (udev_device properties, then udev_hwdb). Safe to create when
-// udev is not running: it then knows nothing.
+// libudev's hardware database (udev_hwdb). Safe to create where there is none: it then
+// knows nothing.
 std::unique_ptr<IDeviceDatabase> MakeUdevDatabase();
 
 // Reads the machine below the reader's root. `database` may be null (no names beyond the
