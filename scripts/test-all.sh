@@ -60,9 +60,10 @@ echo "=== fuzz: build and smoke run"
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$jobs"
 fuzz_pass=0 fuzz_fail=0
-for f in FuzzReplies FuzzDevNodeText FuzzFixture; do
+for f in FuzzReplies FuzzDevNodeText FuzzFixture FuzzResources; do
   corpus=$(mktemp -d)
   [ "$f" = FuzzFixture ] && cp tests/data/*.json "$corpus/"
+  [ "$f" = FuzzResources ] && cp build/fuzz/res/KeyScout.res "$corpus/"
   if build/fuzz/fuzz/$f -max_total_time="${KS_FUZZ_SECONDS:-15}" -timeout=10 -rss_limit_mb=2048 \
        "$corpus" > "build/fuzz/$f.log" 2>&1; then
     fuzz_pass=$((fuzz_pass + 1)); echo "ok: $f ($(grep -o 'Done [0-9]* runs' "build/fuzz/$f.log"))"
