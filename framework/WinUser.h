@@ -369,6 +369,9 @@ inline constexpr UINT GW_OWNER = 4;
 inline constexpr UINT GW_CHILD = 5;
 
 // --- Functions (see the thread rules at the top) -------------------------------------------
+// Any thread: whether this program can show windows here (on Linux: a toolkit is linked in
+// and there is a display).
+BOOL AfxCanShowWindows();
 LRESULT SendMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL DestroyWindow(HWND window);
 HWND GetDlgItem(HWND dialog, int id);

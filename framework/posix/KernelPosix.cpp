@@ -1,4 +1,4 @@
-// Kernel objects, threads, message queues and windows for Linux, with the semantics of
+// Kernel objects and threads for Linux, with the semantics of
 // their Windows namesakes. Every object lives behind one process-wide lock and condition
 // variable: the program has two threads and a handful of objects, so simplicity wins over
 // lock granularity.
@@ -26,9 +26,7 @@
 #include <vector>
 
 #include "framework/Kernel.h"
-#include "framework/Messages.h"
-#include "framework/WinUser.h"
-#include "framework/Wnd.h"
+#include "framework/posix/PosixInternal.h"
 
 namespace ks {
 
@@ -58,15 +56,6 @@ struct KObject {
     bool terminated = false;
 };
 
-struct Queue {
-    std::deque<MSG> messages;
-};
-
-struct Window {
-    CWnd* wnd;
-    DWORD thread;
-};
-
 // The framework's state outlives every static object: the application object is
 // constructed before, and destroyed after, anything a plain global of this file would be.
 struct State {
@@ -76,9 +65,6 @@ struct State {
     std::uintptr_t nextHandle = 0x1000;
     std::map<std::string, std::weak_ptr<KObject>> namedMutexes;
     std::vector<std::weak_ptr<KObject>> mutexes;
-    std::map<DWORD, std::shared_ptr<Queue>> queues;
-    std::map<HWND, Window> windows;
-    HWND nextWindow = 0x10000;
     std::atomic<DWORD> nextThreadId{1000};
     std::atomic<bool> anyTerminated{false};
 };
@@ -419,7 +405,7 @@ HANDLE CreateThread(ThreadProc proc, void* argument, DWORD* threadId) {
             std::unique_lock<std::mutex> lock(S().lock);
             ParkIfTerminated(lock);
             AbandonMutexesOf(t_threadId);
-            S().queues.erase(t_threadId);
+            posix::ForgetThreadQueue(t_threadId);
             s->self->exitCode = code;
             s->self->signaled = true;
             S().cv.notify_all();
@@ -446,7 +432,7 @@ BOOL TerminateThread(HANDLE h, DWORD exitCode) {
     t->terminated = true;
     t->signaled = true;
     t->exitCode = exitCode;
-    S().queues.erase(t->threadId);
+    posix::ForgetThreadQueue(t->threadId);
     AbandonMutexesOf(t->threadId);
     S().anyTerminated = true;
     S().cv.notify_all();
@@ -470,138 +456,17 @@ int EndProcess(int code) {
     return code;
 }
 
-// --- Message queues and windows ----------------------------------------------------------
+namespace posix {
 
-void EnsureMessageQueue() {
-    std::lock_guard<std::mutex> lock(S().lock);
-    DWORD tid = CurrentId();
-    if (S().queues.find(tid) == S().queues.end())
-        S().queues.emplace(tid, std::make_shared<Queue>());
+DWORD CurrentThreadId() {
+    return CurrentId();
 }
 
-BOOL PostThreadMessage(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
-    std::lock_guard<std::mutex> lock(S().lock);
-    auto it = S().queues.find(threadId);
-    if (it == S().queues.end())
-        return FALSE;
-    it->second->messages.push_back(MSG{0, message, wParam, lParam});
-    S().cv.notify_all();
-    return TRUE;
-}
-
-BOOL PostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    std::lock_guard<std::mutex> lock(S().lock);
-    auto w = S().windows.find(window);
-    if (w == S().windows.end())
-        return FALSE;
-    auto q = S().queues.find(w->second.thread);
-    if (q == S().queues.end())
-        return FALSE;
-    q->second->messages.push_back(MSG{window, message, wParam, lParam});
-    S().cv.notify_all();
-    return TRUE;
-}
-
-BOOL IsWindow(HWND window) {
-    std::lock_guard<std::mutex> lock(S().lock);
-    return S().windows.count(window) != 0 ? TRUE : FALSE;
-}
-
-namespace {
-bool PopMessage(MSG* msg, bool remove) {
-    auto q = S().queues.find(CurrentId());
-    if (q == S().queues.end() || q->second->messages.empty())
-        return false;
-    *msg = q->second->messages.front();
-    if (remove)
-        q->second->messages.pop_front();
-    return true;
-}
-}  // namespace
-
-BOOL GetMessage(MSG* msg) {
+void ParkIfTerminated() {
     std::unique_lock<std::mutex> lock(S().lock);
-    DWORD tid = CurrentId();
-    if (S().queues.find(tid) == S().queues.end())
-        S().queues.emplace(tid, std::make_shared<Queue>());
-    for (;;) {
-        ParkIfTerminated(lock);
-        if (PopMessage(msg, true))
-            return msg->message == WM_QUIT ? FALSE : TRUE;
-        S().cv.wait(lock);
-    }
+    ks::ParkIfTerminated(lock);
 }
 
-BOOL PeekMessage(MSG* msg, BOOL remove) {
-    std::unique_lock<std::mutex> lock(S().lock);
-    ParkIfTerminated(lock);
-    return PopMessage(msg, remove != FALSE) ? TRUE : FALSE;
-}
-
-LRESULT DispatchMessage(const MSG* msg) {
-    CWnd* wnd = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(S().lock);
-        auto w = S().windows.find(msg->hwnd);
-        if (w == S().windows.end() || w->second.thread != CurrentId())
-            return 0;
-        wnd = w->second.wnd;
-    }
-    return CWndAccess::Dispatch(wnd, msg->message, msg->wParam, msg->lParam);
-}
-
-namespace detail {
-
-HWND CreateMessageOnlyWindow(CWnd* owner) {
-    std::lock_guard<std::mutex> lock(S().lock);
-    DWORD tid = CurrentId();
-    if (S().queues.find(tid) == S().queues.end())
-        S().queues.emplace(tid, std::make_shared<Queue>());
-    HWND h = S().nextWindow;
-    S().nextWindow += 2;
-    S().windows.emplace(h, Window{owner, tid});
-    return h;
-}
-
-CWnd* WindowOwner(HWND window) {
-    std::lock_guard<std::mutex> lock(S().lock);
-    auto w = S().windows.find(window);
-    return w == S().windows.end() ? nullptr : w->second.wnd;
-}
-
-}  // namespace detail
-
-// A message-only window: it receives what is sent or posted to it on its own thread, and
-// goes with WM_DESTROY and WM_NCDESTROY as a window does.
-LRESULT SendMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    CWnd* wnd = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(S().lock);
-        auto w = S().windows.find(window);
-        if (w == S().windows.end() || w->second.thread != CurrentId())
-            return 0;
-        wnd = w->second.wnd;
-    }
-    return CWndAccess::Dispatch(wnd, message, wParam, lParam);
-}
-
-BOOL DestroyWindow(HWND window) {
-    CWnd* wnd = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(S().lock);
-        auto w = S().windows.find(window);
-        if (w == S().windows.end() || w->second.thread != CurrentId())
-            return FALSE;
-        wnd = w->second.wnd;
-    }
-    CWndAccess::Dispatch(wnd, WM_DESTROY, 0, 0);
-    CWndAccess::Dispatch(wnd, WM_NCDESTROY, 0, 0);
-    {
-        std::lock_guard<std::mutex> lock(S().lock);
-        S().windows.erase(window);
-    }
-    CWndAccess::Gone(wnd);
-    return TRUE;
-}
+}  // namespace posix
 
 }  // namespace ks

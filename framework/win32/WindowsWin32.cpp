@@ -351,6 +351,10 @@ void PostQuitMessage(int exitCode) {
 
 // --- Windows -------------------------------------------------------------------------------
 
+BOOL AfxCanShowWindows() {
+    return TRUE;
+}
+
 LRESULT SendMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     return ::SendMessageA(ToWin(window), message, wParam, lParam);
 }

@@ -7,6 +7,7 @@
 #include "framework/Collections.h"
 #include "framework/Sync.h"
 #include "framework/WinThread.h"
+#include "framework/WinUser.h"
 #include "framework/Wnd.h"
 
 namespace ks {
@@ -97,6 +98,53 @@ TEST(WindowTest, PostsAreAsynchronousAndDestroyedWindowsGetNothing) {
         DispatchMessage(&msg);
     EXPECT_EQ(a.m_got, (std::vector<WPARAM>{1}));
     EXPECT_TRUE(b.m_got.empty());
+}
+
+// Answers twice the wParam, and notes the thread that ran it.
+class CAnsweringWindow : public CWnd {
+  public:
+    std::atomic<DWORD> m_ranOn{0};
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM) override {
+        if (message != kWork)
+            return 0;
+        m_ranOn = GetCurrentThreadId();
+        return static_cast<LRESULT>(wParam * 2);
+    }
+};
+
+struct SendFromAnotherThread {
+    HWND window;
+    std::atomic<LRESULT> result{-1};
+    std::atomic<bool> done{false};
+};
+
+unsigned SendToWindow(void* arg) {
+    auto* s = static_cast<SendFromAnotherThread*>(arg);
+    s->result = SendMessage(s->window, kWork, 21, 0);
+    s->done = true;
+    return 0;
+}
+
+TEST(WindowTest, ASendFromAnotherThreadWaitsForTheWindowsThreadAndGetsItsAnswer) {
+    EnsureMessageQueue();
+    CAnsweringWindow window;
+    ASSERT_TRUE(window.CreateMessageOnly());
+    SendFromAnotherThread s;
+    s.window = window.GetSafeHwnd();
+    HANDLE sender = CreateThread(&SendToWindow, &s, nullptr);
+    ASSERT_NE(sender, nullptr);
+    // The message runs on this thread, when it looks at its queue.
+    MSG msg;
+    for (int i = 0; i < 20000 && !s.done; ++i) {
+        while (PeekMessage(&msg, TRUE))
+            DispatchMessage(&msg);
+        Sleep(1);
+    }
+    EXPECT_EQ(WaitForSingleObject(sender, 10000), WAIT_OBJECT_0);
+    CloseHandle(sender);
+    EXPECT_TRUE(s.done);
+    EXPECT_EQ(s.result, 42);
+    EXPECT_EQ(window.m_ranOn, GetCurrentThreadId());
 }
 
 unsigned HoldNamedMutex(void* arg) {
