@@ -3,6 +3,8 @@
 #include <cstdlib>
 
 #include "app/ScanThreadControl.h"
+#include "framework/WinUser.h"
+#include "platform/DeviceChanges.h"
 #include "ui/KeyScoutDlg.h"
 
 namespace ks {
@@ -52,6 +54,10 @@ void CKeyScoutApp::StartScanThread() {
 }
 
 void CKeyScoutApp::RunMainWindow() {
+    // Where the window system does not broadcast device changes itself (Linux), the
+    // platform's watch does, to the window, for as long as it is open.
+    std::unique_ptr<IDeviceChangeWatch> watch =
+        StartDeviceChangeWatch([](DWORD eventType) { BroadcastDeviceChange(eventType); });
     // The dialog object outlives its window: the framework forgets it as the main window
     // when the window goes, so nothing reaches it after DoModal has returned.
     CKeyScoutDlg dialog;
