@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# keyscout (the Linux program) from outside, on the X display of the test run ($DISPLAY):
+#   linux_exe_tests.sh KEYSCOUT
+# The window titled KeyScout appears; a second copy ends at once without a window; Escape,
+# Enter and Alt+Q end the program; without a display it says so in one line and prints the
+# list instead.
+set -u
+exe=$1
+pass=0 fail=0
+check() {  # name expected actual
+    if [ "$2" == "$3" ]; then pass=$((pass + 1)); echo "ok: $1"
+    else fail=$((fail + 1)); echo "FAILED: $1"; echo "  expected: $(printf %q "$2")"; echo "  actual:   $(printf %q "$3")"; fi
+}
+if [ -z "${DISPLAY:-}" ]; then echo "FAILED: no X display (DISPLAY is not set)"; exit 1; fi
+windows() { xdotool search --onlyvisible --name '^KeyScout$' 2>/dev/null | wc -l; }
+wait_window() {
+    for _ in $(seq 1 300); do [ "$(windows)" -ge 1 ] && return 0; sleep 0.1; done
+    return 1
+}
+# Sets $ended to "ended STATUS" once process $1 has ended within $2 seconds, else "running"
+# (and ends it).
+wait_end() {
+    ended=running
+    for _ in $(seq 1 $(($2 * 10))); do
+        if ! kill -0 "$1" 2>/dev/null; then wait "$1"; ended="ended $?"; return; fi
+        sleep 0.1
+    done
+    kill "$1" 2>/dev/null
+    wait "$1" 2>/dev/null
+}
+press() {
+    local id
+    id=$(xdotool search --onlyvisible --name '^KeyScout$' 2>/dev/null | head -n 1)
+    [ -n "$id" ] || return
+    # Without a window manager the keyboard follows the pointer.
+    eval "$(xdotool getwindowgeometry --shell "$id")"
+    xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT - 5))
+    xdotool key --clearmodifiers "$1"
+}
+
+"$exe" 2>/dev/null & first=$!
+wait_window; check "the window titled KeyScout appears" 1 "$(windows)"
+"$exe" 2>/dev/null & second=$!
+wait_end "$second" 10
+check "a second copy ends at once" "ended 0" "$ended"
+check "... without a second window" 1 "$(windows)"
+check "the first copy still runs" yes "$(kill -0 "$first" 2>/dev/null && echo yes)"
+press Escape
+wait_end "$first" 10
+check "Escape ends the program" "ended 0" "$ended"
+
+for key in Return alt+q; do
+    "$exe" 2>/dev/null & pid=$!
+    wait_window
+    sleep 0.3
+    check "it runs before $key" yes "$(kill -0 "$pid" 2>/dev/null && echo yes)"
+    press "$key"
+    wait_end "$pid" 10
+    check "$key ends the program" "ended 0" "$ended"
+done
+
+# No display: one line on the error stream, and the list on the standard output.
+out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$exe" 2>"${TMPDIR:-/tmp}/keyscout.err"); rc=$?
+err=$(cat "${TMPDIR:-/tmp}/keyscout.err"); rm -f "${TMPDIR:-/tmp}/keyscout.err"
+check "without a display it ends with status 0" 0 "$rc"
+check "... saying so in one line" 1 "$(printf '%s\n' "$err" | grep -c .)"
+check "... that names the reason" yes "$(grep -q 'no display' <<<"$err" && echo yes)"
+check "... and prints the list (or that it is empty)" yes "$( [ -n "$out" ] && echo yes)"
+
+echo "$pass passed, $fail failed"
+[ "$fail" -eq 0 ]
