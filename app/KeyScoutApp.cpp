@@ -4,7 +4,6 @@
 
 #include "app/ScanThreadControl.h"
 #include "framework/WinUser.h"
-#include "platform/DeviceChanges.h"
 #include "ui/KeyScoutDlg.h"
 
 namespace ks {
@@ -53,11 +52,13 @@ void CKeyScoutApp::StartScanThread() {
     ks::StartScanThread(m_pScanThread, m_pScanThreadClass);
 }
 
+std::unique_ptr<IDeviceChangeWatch> CKeyScoutApp::WatchDeviceChanges() {
+    return StartDeviceChangeWatch([](DWORD eventType) { BroadcastDeviceChange(eventType); });
+}
+
 void CKeyScoutApp::RunMainWindow() {
-    // Where the window system does not broadcast device changes itself (Linux), the
-    // platform's watch does, to the window, for as long as it is open.
-    std::unique_ptr<IDeviceChangeWatch> watch =
-        StartDeviceChangeWatch([](DWORD eventType) { BroadcastDeviceChange(eventType); });
+    // The window hears of device changes for as long as it is open.
+    std::unique_ptr<IDeviceChangeWatch> watch = WatchDeviceChanges();
     // The dialog object outlives its window: the framework forgets it as the main window
     // when the window goes, so nothing reaches it after DoModal has returned.
     CKeyScoutDlg dialog;

@@ -5,8 +5,11 @@
 // Main thread only.
 #pragma once
 
+#include <memory>
+
 #include "framework/Sync.h"
 #include "framework/WinApp.h"
+#include "platform/DeviceChanges.h"
 #include "worker/KeyScoutThread.h"
 
 namespace ks {
@@ -23,6 +26,10 @@ class CKeyScoutApp : public CWinApp {
     BOOL InitInstance() override;
     void StartScanThread();
     void StopScanThread();
+    // Where the window system does not broadcast device changes itself (Linux), the
+    // platform's watch broadcasts them to the program's windows while it lives; nullptr
+    // where the system does it (Windows).
+    static std::unique_ptr<IDeviceChangeWatch> WatchDeviceChanges();
 
     CKeyScoutThread* m_pScanThread = nullptr;  // not owned: the worker deletes itself
     CMutex m_instanceMutex;

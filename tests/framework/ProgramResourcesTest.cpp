@@ -60,6 +60,26 @@ TEST(ProgramResourcesTest, TheStringAndTheManifest) {
     EXPECT_NE(detail::ProgramResources()->Image().data(), other);
 }
 
+TEST(ProgramResourcesTest, TheVersionIs501) {
+    const auto version = Resources().Find(RT_VERSION, 1);
+    const std::vector<BYTE> bytes(version.begin(), version.end());
+    // VS_FIXEDFILEINFO follows its signature: structure version, then the file and product
+    // versions, each as a most and a least significant DWORD.
+    std::size_t at = 0;
+    while (at + 4 <= bytes.size() && Le32(bytes, at) != 0xFEEF04BDu)
+        at += 4;
+    ASSERT_LE(at + 24, bytes.size()) << "no fixed file information";
+    EXPECT_EQ(Le32(bytes, at + 8), (5u << 16) | 0u);   // file version 5.0
+    EXPECT_EQ(Le32(bytes, at + 12), (1u << 16) | 0u);  // .1.0
+    EXPECT_EQ(Le32(bytes, at + 16), (5u << 16) | 0u);  // product version 5.0
+    EXPECT_EQ(Le32(bytes, at + 20), (1u << 16) | 0u);  // .1.0
+    // The texts a user sees in the file's properties.
+    const std::u16string text(reinterpret_cast<const char16_t*>(bytes.data()), bytes.size() / 2);
+    EXPECT_NE(text.find(u"FileVersion"), std::u16string::npos);
+    EXPECT_NE(text.find(u"5.0.1"), std::u16string::npos);
+    EXPECT_NE(text.find(u"KeyScout.exe"), std::u16string::npos);
+}
+
 void ExpectItem(const CDialogItemTemplate& item, DWORD id, std::u16string_view className,
                 DWORD style, std::array<int, 4> rect) {
     EXPECT_EQ(item.id, id);
