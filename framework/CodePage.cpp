@@ -2,6 +2,8 @@
 // for code page 932 and UTF-8, and UTF-16/UTF-8 conversion.
 #include "framework/CodePage.h"
 
+#include <cstdio>
+
 #include "framework/detail/CodePageBackend.h"
 
 namespace ks {
@@ -191,5 +193,68 @@ std::string ValidUtf8(std::string_view text) {
 }
 
 }  // namespace detail
+
+namespace {
+// Characters beyond ASCII that a terminal or a text layout acts on rather than shows.
+bool IsActingCharacter(char32_t cp) {
+    return (cp >= 0x80 && cp <= 0x9F) ||                    // C1 controls (CSI, NEL, ...)
+           cp == 0x2028 || cp == 0x2029 ||                  // line and paragraph separators
+           cp == 0x200E || cp == 0x200F || cp == 0x061C ||  // direction marks
+           (cp >= 0x202A && cp <= 0x202E) ||                // embeddings and overrides
+           (cp >= 0x2066 && cp <= 0x2069);                  // isolates
+}
+}  // namespace
+
+std::string EscapeControlCharacters(std::string_view text, UINT codePage, EEscape style) {
+    const bool json = style == EEscape::Json;
+    std::string out;
+    out.reserve(text.size());
+    char buf[16];
+    auto byte = [&](unsigned char b) {
+        std::snprintf(buf, sizeof buf, json ? "\\u%04X" : "\\x%02X", b);
+        out += buf;
+    };
+    auto character = [&](char32_t cp) {
+        std::snprintf(buf, sizeof buf, "\\u%04X", static_cast<unsigned>(cp));
+        out += buf;
+    };
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        std::size_t n = MbCharLength(text, i, codePage);
+        if (codePage == kCodePageShiftJis && n == 2) {
+            // A lead byte whose next byte cannot be a trail byte stands alone: the control
+            // character after it must not hide in a pair.
+            const auto t = static_cast<unsigned char>(text[i + 1]);
+            if (t < 0x40 || t == 0x7F || t > 0xFC)
+                n = 1;
+        }
+        if (b < 0x20 || b == 0x7F) {
+            byte(b);
+        } else if (b == '\\' && style == EEscape::VisibleAndBackslash) {
+            out += "\\\\";
+        } else if (codePage == kCodePageUtf8 && b >= 0x80) {
+            char32_t cp = 0;
+            if (Utf8Sequence(text, i, &cp) == 0) {
+                if (json)
+                    character(0xFFFD);  // not part of a character
+                else
+                    byte(b);
+            } else if (IsActingCharacter(cp)) {
+                character(cp);
+            } else {
+                out.append(text.substr(i, n));
+            }
+        } else if (codePage == kCodePageShiftJis && n == 1 && b >= 0x80 &&
+                   !(b >= 0xA1 && b <= 0xDF)) {
+            // A byte that is neither ASCII, a half-width katakana nor the lead of a pair.
+            byte(b);
+        } else {
+            out.append(text.substr(i, n));
+        }
+        i += n;
+    }
+    return out;
+}
 
 }  // namespace ks

@@ -33,6 +33,20 @@ void MbMakeUpper(std::string& s, UINT codePage);
 // upper-cased forms compare byte by byte.
 int MbCompareNoCase(std::string_view a, std::string_view b, UINT codePage);
 
+// A text of the code page made safe to show: every character that would act instead of
+// show (C0 controls, DEL, the C1 controls, the line and paragraph separators, the controls
+// of bidirectional text) becomes a visible escape, "\x1B" for a byte, "\u009B" for a
+// character beyond ASCII, and so does every byte that is no character of the code page.
+// Everything printable stays exactly as it is, byte for byte.
+//  - Visible: as above, for a window, where a text is shown as it is.
+//  - VisibleAndBackslash: a backslash is doubled too, so that escapes can be told from text
+//    (a terminal's output).
+//  - Json: for JSON text in UTF-8 made by a serialiser (which escapes the C0 controls
+//    itself): DEL and the acting characters become "\u" escapes, which inside a JSON string
+//    mean the same characters; bytes that are no character become "\uFFFD".
+enum class EEscape { Visible, VisibleAndBackslash, Json };
+std::string EscapeControlCharacters(std::string_view text, UINT codePage, EEscape style);
+
 // UTF-16 to the ANSI code page. Conversion stops at the first NUL code unit or after
 // `count` units; characters the code page lacks (and unpaired surrogates) become '?'.
 std::string Utf16ToAnsi(const char16_t* text, std::size_t count, bool* usedDefault = nullptr);

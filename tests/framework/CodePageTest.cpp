@@ -77,3 +77,45 @@ TEST(CStringTest, FormatBufferAndCaseInsensitiveCompare) {
 
 }  // namespace
 }  // namespace ks
+
+namespace ks {
+namespace {
+
+TEST(EscapeControlCharactersTest, WhatActsBecomesVisibleAndWhatPrintsStaysByteForByte) {
+    // C0 controls, DEL, an escape sequence: each byte visible, the rest as it was.
+    EXPECT_EQ(EscapeControlCharacters("A\x1B[31mB\r\n\tC\x7F", kCodePageUtf8, EEscape::Visible),
+              "A\\x1B[31mB\\x0D\\x0A\\x09C\\x7F");
+    // C1 controls (CSI, NEL), the line separator and a right-to-left override.
+    EXPECT_EQ(EscapeControlCharacters("\xC2\x9B"
+                                      "2J\xC2\x85|\xE2\x80\xA8|\xE2\x80\xAEtxt",
+                                      kCodePageUtf8, EEscape::Visible),
+              "\\u009B2J\\u0085|\\u2028|\\u202Etxt");
+    // Printable text of any script, and a serial number with a backslash, untouched.
+    const char* printable = "0719AB34CD56EF7890AB \xE9\x8D\xB5 \\ \xF0\x9F\x94\x91";
+    EXPECT_EQ(EscapeControlCharacters(printable, kCodePageUtf8, EEscape::Visible), printable);
+    EXPECT_EQ(EscapeControlCharacters("a\\b", kCodePageUtf8, EEscape::VisibleAndBackslash),
+              "a\\\\b");
+    // Bytes that are no character: a lone continuation byte, a sequence cut short.
+    EXPECT_EQ(EscapeControlCharacters("\x80x\xE3\x83", kCodePageUtf8, EEscape::Visible),
+              "\\x80x\\xE3\\x83");
+    // In JSON text the same characters become escapes that JSON reads as those characters.
+    EXPECT_EQ(EscapeControlCharacters("{\"a\":\"\x7F\xC2\x9B\\\\n\xE9\x8D\xB5\"}", kCodePageUtf8,
+                                      EEscape::Json),
+              "{\"a\":\"\\u007F\\u009B\\\\n\xE9\x8D\xB5\"}");
+}
+
+TEST(EscapeControlCharactersTest, ShiftJisPairsStayWholeAndControlsDoNotHideInThem) {
+    // 表 is 0x95 0x5C: its trail byte is no backslash. Half-width katakana stand alone.
+    EXPECT_EQ(
+        EscapeControlCharacters("\x95\x5C\xB1", kCodePageShiftJis, EEscape::VisibleAndBackslash),
+        "\x95\x5C\xB1");
+    // A lead byte before a line feed or at the end is no character; the line feed shows.
+    EXPECT_EQ(EscapeControlCharacters("\x83\x0A", kCodePageShiftJis, EEscape::Visible),
+              "\\x83\\x0A");
+    EXPECT_EQ(EscapeControlCharacters("ab\x83", kCodePageShiftJis, EEscape::Visible), "ab\\x83");
+    EXPECT_EQ(EscapeControlCharacters("\x80\xA0\xFD", kCodePageShiftJis, EEscape::Visible),
+              "\\x80\\xA0\\xFD");
+}
+
+}  // namespace
+}  // namespace ks

@@ -9,12 +9,6 @@ namespace ks {
 
 namespace {
 
-void Hex(std::string& out, unsigned char b) {
-    char buf[5];
-    std::snprintf(buf, sizeof buf, "\\x%02X", b);
-    out += buf;
-}
-
 void AppendTree(std::string& out, const CDetailNode& node, int depth, UINT codePage) {
     for (const CDetailNode& child : node.m_children) {
         out.append(static_cast<std::size_t>(4 + 2 * depth), ' ');
@@ -34,24 +28,7 @@ nlohmann::ordered_json TreeJson(const CDetailNode& node) {
 }  // namespace
 
 std::string EscapeForTerminal(const CString& text, UINT codePage) {
-    std::string_view s = text.View();
-    std::string out;
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const auto b = static_cast<unsigned char>(s[i]);
-        std::size_t n = MbCharLength(s, i, codePage);
-        if (b < 0x20 || b == 0x7F) {
-            Hex(out, b);
-        } else if (b == '\\') {
-            out += "\\\\";
-        } else if (b >= 0x80 && n == 1 && codePage == kCodePageUtf8) {
-            Hex(out, b);  // not part of a well-formed sequence
-        } else {
-            out.append(s.substr(i, n));
-        }
-        i += n;
-    }
-    return out;
+    return EscapeControlCharacters(text.View(), codePage, EEscape::VisibleAndBackslash);
 }
 
 std::string FormatRecordsText(const CDeviceRecordList& records, UINT codePage) {
@@ -83,7 +60,13 @@ std::string FormatRecordsJson(const CDeviceRecordList& records) {
                            {"details", TreeJson(r.m_details)}});
     }
     nlohmann::ordered_json doc = {{"devices", std::move(devices)}};
-    return doc.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+    // The serialiser escapes the C0 controls; the characters beyond ASCII that act on a
+    // terminal (C1 controls, direction overrides, line separators) can only stand inside
+    // strings, where "\u009B" is the same character: written so, the JSON means the same
+    // and shows safely.
+    const std::string json =
+        doc.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+    return EscapeControlCharacters(json, kCodePageUtf8, EEscape::Json) + "\n";
 }
 
 }  // namespace ks
