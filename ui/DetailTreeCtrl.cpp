@@ -1,5 +1,7 @@
 #include "ui/DetailTreeCtrl.h"
 
+#include "ui/DisplayText.h"
+
 namespace ks {
 
 IMPLEMENT_DYNAMIC(CDetailTreeCtrl, CTreeCtrl)
@@ -15,7 +17,7 @@ void CDetailTreeCtrl::ShowTree(const CDetailNode* root) {
 
 void CDetailTreeCtrl::InsertNode(const CDetailNode* node, HTREEITEM parent) {
     if (node != nullptr) {
-        HTREEITEM item = InsertItem(node->m_strText, parent, TVI_LAST);
+        HTREEITEM item = InsertItem(DisplayText(node->m_strText), parent, TVI_LAST);
         for (const CDetailNode& child : node->m_children)
             InsertNode(&child, item);
     }

@@ -3,6 +3,7 @@
 #include "app/KeyScoutApp.h"
 #include "res/resource.h"
 #include "ui/AboutDlg.h"
+#include "ui/DisplayText.h"
 
 namespace ks {
 
@@ -122,7 +123,7 @@ void CKeyScoutDlg::OnHardwareItemChanged(NMHDR*, LRESULT* result) {
                                           ? m_records.GetAt(static_cast<int>(index))
                                           : nullptr;
         if (record != nullptr) {
-            m_strSerial = record->m_strSerial;
+            m_strSerial = DisplayText(record->m_strSerial);
             m_strProductId.Format("0x%04X", static_cast<unsigned>(record->m_wProductId));
             m_strVendorId.Format("0x%04X", static_cast<unsigned>(record->m_wVendorId));
             m_treeDetails.ShowTree(&record->m_details);
@@ -159,9 +160,10 @@ void CKeyScoutDlg::FillHardwareList(const CDeviceRecordList* records) {
     int index = 0;
     for (POSITION pos = records->GetHeadPosition(); pos != nullptr; ++index) {
         const CDeviceRecord& record = records->GetNext(pos);
-        m_listHardware.InsertItem(LVIF_TEXT | LVIF_PARAM | LVIF_STATE,
-                                  m_listHardware.GetItemCount(), record.m_details.m_strText, 0, 0,
-                                  0, static_cast<LPARAM>(index));
+        // One line per device, whatever its name holds.
+        m_listHardware.InsertItem(
+            LVIF_TEXT | LVIF_PARAM | LVIF_STATE, m_listHardware.GetItemCount(),
+            DisplayText(record.m_details.m_strText), 0, 0, 0, static_cast<LPARAM>(index));
     }
     // With an empty list there is no item 0 and nothing happens.
     m_listHardware.SetItemState(0, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);

@@ -297,6 +297,36 @@ TEST_F(KeyScoutDlgTest, TheSystemMenuOpensTheAboutBoxWhoseOkClosesIt) {
     ExpectShows(*Published().GetAt(0));
 }
 
+// A text on one line, with nothing in it that acts on the display.
+bool Showable(const std::string& text) {
+    for (unsigned char c : text)
+        if (c < 0x20 || c == 0x7F)
+            return false;
+    return Utf8(text).find("\xC2\x9B") == std::string::npos &&
+           Utf8(text).find("\xE2\x80\xAE") == std::string::npos;
+}
+
+TEST_F(KeyScoutDlgTest, DeviceStringsAreShownOnOneLineAndPrintableSerialsAsTheDevicesGiveThem) {
+    Open("strings-hostile.json");
+    ASSERT_EQ(List().GetItemCount(), 3);
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE("line " + std::to_string(i));
+        List().SetItemState(i, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+        EXPECT_TRUE(Showable(List().GetItemText(i, 0).Str())) << List().GetItemText(i, 0).Str();
+        EXPECT_TRUE(Showable(Field(IDC_EDIT_SERIAL))) << Field(IDC_EDIT_SERIAL);
+        for (HTREEITEM t = Tree().GetRootItem(); t != nullptr; t = Tree().GetChildItem(t))
+            EXPECT_TRUE(Showable(Tree().GetItemText(t).Str())) << Tree().GetItemText(t).Str();
+    }
+    // The escape sequence and the line breaks of a serial number show as what they are.
+    List().SetItemState(0, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    EXPECT_EQ(Field(IDC_EDIT_SERIAL), "AB\\x1B[31mC\\x0DD\\x0AE\\x09F\\x7FG");
+    EXPECT_EQ(Utf8(List().GetItemText(0, 0).Str()),
+              "Evil\\x1B]0;owned\\x07 Drive\\x0D\\x0ASecond line");
+    // A printable serial number, backslash and all, is the device's own, byte for byte.
+    List().SetItemState(2, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    EXPECT_EQ(Field(IDC_EDIT_SERIAL), "0123456789-ABCdef_\\/");
+}
+
 TEST_F(KeyScoutDlgTest, TheWindowCarriesTheProgramIcon) {
     Open("ui-no-devices.json");
     const LRESULT big = m_dialog.SendMessage(WM_GETICON, ICON_BIG, 0);
