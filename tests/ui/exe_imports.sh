@@ -10,7 +10,7 @@ check() {  # name expected actual
     if [ "$2" == "$3" ]; then pass=$((pass + 1)); echo "ok: $1"
     else fail=$((fail + 1)); echo "FAILED: $1"; echo "  expected: $2"; echo "  actual:   $3"; fi
 }
-headers=$("$objdump" -p "$exe")
+headers=$(LC_ALL=C "$objdump" -p "$exe")
 check "a 32-bit program" "pei-i386" "$(grep -o 'file format [a-z0-9-]*' <<<"$headers" | awk '{print $3}')"
 check "of the GUI subsystem" "(Windows GUI)" "$(grep -o '(Windows GUI)' <<<"$headers" | head -n 1)"
 # The DLLs every Windows has in its system folder.
