@@ -6,6 +6,7 @@
 #include <string>
 
 #include "res/resource.h"
+#include "tests/support/UsbBed.h"
 #include "tests/ui/UiTestSupport.h"
 #include "ui/KeyScoutDlg.h"
 
@@ -15,41 +16,14 @@
 namespace ks::test {
 namespace {
 
-const char kRootHub[] =
-    "P: /devices/pci0000:00/0000:00:14.0/usb1\n"
-    "N: bus/usb/001/001\n"
-    "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DEVNAME=/dev/bus/usb/001/001\n"
-    "A: busnum=1\\n\nA: devnum=1\\n\nA: maxchild=4\\n\nA: speed=480\\n\n"
-    "H: descriptors=12010002090000406b1d020000010302010109021900010100e0000904000001090000000705"
-    "8103040000ff\n";
-
-// A flash drive on root port `port`: vendor 0x2E1A, product 0x1000 + port, serial SER<port>.
-std::string Device(int port) {
-    char text[1024];
-    std::snprintf(
-        text, sizeof text,
-        "P: /devices/pci0000:00/0000:00:14.0/usb1/1-%d\n"
-        "N: bus/usb/001/%03d\n"
-        "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DEVNAME=/dev/bus/usb/001/%03d\n"
-        "A: devnum=%d\\n\nA: speed=480\\n\nA: serial=SER%d\\n\nA: product=Kestrel Flash\\n\n"
-        "H: descriptors=1201000200000040"
-        "1a2e%02x10000100020301\n",
-        port, port + 1, port + 1, port + 1, port, port);
-    return text;
-}
-
-std::string PathOf(int port) {
-    return "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-" + std::to_string(port);
-}
-
 class BedWindowTest : public ::testing::Test {
   protected:
     void SetUp() override {
         m_pBed = umockdev_testbed_new();
         // Without the preload library the bed would be a folder nobody reads.
         ASSERT_TRUE(umockdev_in_mock_environment()) << "run under umockdev-wrapper";
-        ASSERT_TRUE(Add(kRootHub));
-        ASSERT_TRUE(Add(Device(1)));
+        ASSERT_TRUE(Add(kBedRootHub));
+        ASSERT_TRUE(Add(BedDevice(1)));
     }
     void TearDown() override {
         if (m_dialog.m_hWnd != 0)
@@ -103,11 +77,11 @@ TEST_F(BedWindowTest, ADevicePluggedInOrPulledOutChangesTheListByItself) {
     ASSERT_TRUE(m_dialog.Create(IDD_KEYSCOUT_DIALOG));
     ASSERT_TRUE(PumpUntil([&] { return Serials() == "SER1 "; }, m_dialog.m_hWnd));
 
-    ASSERT_TRUE(Add(Device(2)));
-    EXPECT_TRUE(WaitFor("SER1 SER2 ", PathOf(2), "add")) << Serials();
+    ASSERT_TRUE(Add(BedDevice(2)));
+    EXPECT_TRUE(WaitFor("SER1 SER2 ", BedDevicePath(2), "add")) << Serials();
 
-    umockdev_testbed_uevent(m_pBed, PathOf(1).c_str(), "remove");
-    umockdev_testbed_remove_device(m_pBed, PathOf(1).c_str());
+    umockdev_testbed_uevent(m_pBed, BedDevicePath(1).c_str(), "remove");
+    umockdev_testbed_remove_device(m_pBed, BedDevicePath(1).c_str());
     // Should the scan have run before the device went, a change of the hub asks again.
     EXPECT_TRUE(WaitFor("SER2 ", "/sys/devices/pci0000:00/0000:00:14.0/usb1", "change"))
         << Serials();

@@ -7,11 +7,7 @@
 set -u
 exe=$1
 inspect=$2
-pass=0 fail=0
-check() {  # name expected actual
-    if [ "$2" == "$3" ]; then pass=$((pass + 1)); echo "ok: $1"
-    else fail=$((fail + 1)); echo "FAILED: $1"; echo "  expected: $(printf %q "$2")"; echo "  actual:   $(printf %q "$3")"; fi
-}
+source "$(dirname "$0")/../support/checks.sh"
 if [ -z "${DISPLAY:-}" ]; then echo "FAILED: no X display (DISPLAY is not set)"; exit 1; fi
 clean() { tr -d '\r'; }
 look() { wine "$inspect" KeyScout 2>/dev/null | clean; }
@@ -24,17 +20,6 @@ wait_window() {
         sleep 0.1
     done
     printf '%s\n' "$out"
-}
-# Waits up to $2 seconds for process $1 to end; sets $ended to "ended STATUS" or "running"
-# (and then ends the process, so that the next step starts from a clean state).
-wait_end() {
-    ended=running
-    for _ in $(seq 1 $(($2 * 10))); do
-        if ! kill -0 "$1" 2>/dev/null; then wait "$1"; ended="ended $?"; return; fi
-        sleep 0.1
-    done
-    kill "$1" 2>/dev/null
-    wait "$1" 2>/dev/null
 }
 xwindow() { xdotool search --onlyvisible --name '^KeyScout$' 2>/dev/null | head -n 1; }
 # Presses keys in the program's window the way a user does: through the X server.
@@ -90,5 +75,4 @@ for key in Escape Return; do
     check "$key ends the program" "ended 0" "$ended"
 done
 
-echo "$pass passed, $fail failed"
-[ "$fail" -eq 0 ]
+finish

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "platform/DeviceChanges.h"
+#include "tests/support/UsbBed.h"
 
 // After the framework's types: glib defines TRUE and FALSE as macros.
 #include <umockdev.h>
@@ -27,36 +28,14 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const char kRootHub[] =
-    "P: /devices/pci0000:00/0000:00:14.0/usb1\n"
-    "N: bus/usb/001/001\n"
-    "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DEVNAME=/dev/bus/usb/001/001\n"
-    "A: busnum=1\\n\nA: devnum=1\\n\nA: maxchild=4\\n\nA: speed=480\\n\n"
-    "H: descriptors=12010002090000406b1d020000010302010109021900010100e0000904000001090000000705"
-    "8103040000ff\n";
-
-// A device on root port `port` with vendor 0x2E1A, product 0x1000 + port and serial SER<port>.
-std::string Device(int port) {
-    char text[1024];
-    std::snprintf(text, sizeof text,
-                  "P: /devices/pci0000:00/0000:00:14.0/usb1/1-%d\n"
-                  "N: bus/usb/001/%03d\n"
-                  "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DEVNAME=/dev/bus/usb/001/%03d\n"
-                  "A: devnum=%d\\n\nA: speed=480\\n\nA: serial=SER%d\\n\n"
-                  "H: descriptors=1201000200000040"
-                  "1a2e%02x10000100000301\n",
-                  port, port + 1, port + 1, port + 1, port, port);
-    return text;
-}
-
 class BedEventsTest : public ::testing::Test {
   protected:
     void SetUp() override {
         m_pBed = umockdev_testbed_new();
         // Without the preload library the bed would be a folder nobody reads.
         ASSERT_TRUE(umockdev_in_mock_environment()) << "run under umockdev-wrapper";
-        ASSERT_TRUE(Add(kRootHub));
-        ASSERT_TRUE(Add(Device(1)));
+        ASSERT_TRUE(Add(test::kBedRootHub));
+        ASSERT_TRUE(Add(test::BedDevice(1)));
     }
     void TearDown() override {
         if (m_pBed != nullptr)
@@ -71,9 +50,7 @@ class BedEventsTest : public ::testing::Test {
         }
         return ok;
     }
-    static std::string PathOf(int port) {
-        return "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-" + std::to_string(port);
-    }
+    static std::string PathOf(int port) { return test::BedDevicePath(port); }
 
     UMockdevTestbed* m_pBed = nullptr;
 };
@@ -89,7 +66,7 @@ TEST_F(BedEventsTest, AnAddEventReachesTheWatch) {
         cv.notify_all();
     });
     ASSERT_NE(watch, nullptr);
-    ASSERT_TRUE(Add(Device(2)));
+    ASSERT_TRUE(Add(test::BedDevice(2)));
     umockdev_testbed_uevent(m_pBed, PathOf(2).c_str(), "add");
     std::unique_lock<std::mutex> lock(mutex);
     EXPECT_TRUE(cv.wait_for(lock, 20s, [&] { return calls >= 1; }));
@@ -141,7 +118,7 @@ TEST_F(BedEventsTest, WatchPrintsANewListForEachChangeAndEndsOnSigint) {
 
     // The watch subscribes once it has printed nothing yet; give it a moment to be there
     // before the event, and send the event again if no list comes.
-    ASSERT_TRUE(Add(Device(2)));
+    ASSERT_TRUE(Add(test::BedDevice(2)));
     std::string second;
     for (int attempt = 0; attempt < 5 && second.find("SER2") == std::string::npos; ++attempt) {
         umockdev_testbed_uevent(m_pBed, PathOf(2).c_str(), "add");
