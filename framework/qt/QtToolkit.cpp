@@ -8,7 +8,11 @@
 // Threads: the thread that shows the first window becomes Qt's; every window lives on it.
 // Messages that other threads post to its windows wake Qt's event loop through the eventfd
 // of that thread's queue, watched by a socket notifier, so nothing polls.
+#include <netdb.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
@@ -23,6 +27,7 @@
 #include <QSocketNotifier>
 #include <QStyleFactory>
 #include <QWindow>
+#include <cstddef>
 
 #include <algorithm>
 #include <atomic>
@@ -42,6 +47,50 @@ namespace {
 
 class CQtToolkit;
 CQtToolkit& TheToolkit();
+
+// Whether the X server of a display name (":0", "host:0.0") takes a connection: its local
+// socket (in the file system or the abstract namespace), or TCP port 6000 + the display.
+bool XServerAnswers(const char* display) {
+    const std::string name(display);
+    const std::size_t colon = name.rfind(':');
+    if (colon == std::string::npos)
+        return false;
+    const std::string host = name.substr(0, colon);
+    const int number = std::atoi(name.c_str() + colon + 1);
+    if (host.empty() || host == "unix") {
+        const std::string path = "/tmp/.X11-unix/X" + std::to_string(number);
+        for (bool abstract : {true, false}) {
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            if (fd < 0)
+                return false;
+            sockaddr_un addr{};
+            addr.sun_family = AF_UNIX;
+            std::memcpy(addr.sun_path + (abstract ? 1 : 0), path.data(), path.size());
+            const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) +
+                                                       (abstract ? 1 : 0) + path.size());
+            const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), length) == 0;
+            ::close(fd);
+            if (ok)
+                return true;
+        }
+        return false;
+    }
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host.c_str(), std::to_string(6000 + number).c_str(), &hints, &found) != 0)
+        return false;
+    bool ok = false;
+    for (addrinfo* a = found; a != nullptr && !ok; a = a->ai_next) {
+        const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
+        if (fd >= 0) {
+            ok = ::connect(fd, a->ai_addr, a->ai_addrlen) == 0;
+            ::close(fd);
+        }
+    }
+    ::freeaddrinfo(found);
+    return ok;
+}
 
 // The top-level widget of a dialog.
 class CDialogWidget : public QWidget {
@@ -67,9 +116,13 @@ class CQtToolkit : public detail::IToolkit {
         const char* platform = std::getenv("QT_QPA_PLATFORM");
         if (platform != nullptr && *platform != '\0')
             return true;
-        const char* display = std::getenv("DISPLAY");
         const char* wayland = std::getenv("WAYLAND_DISPLAY");
-        return (display != nullptr && *display != '\0') || (wayland != nullptr && *wayland != '\0');
+        if (wayland != nullptr && *wayland != '\0')
+            return true;
+        const char* display = std::getenv("DISPLAY");
+        // Qt ends the process when it cannot reach the display it is given: a display that
+        // does not answer counts as none.
+        return display != nullptr && *display != '\0' && XServerAnswers(display);
     }
 
     bool IsToolkitThread() override {
