@@ -5,6 +5,7 @@
 #include "framework/Wnd.h"
 #include "platform/DeviceChanges.h"
 #include "platform/Interrupt.h"
+#include "platform/capture/MachineRecorder.h"
 
 namespace ks {
 
@@ -134,6 +135,18 @@ bool WatchScans(const std::function<void(const CDeviceRecordList&)>& onResults) 
     thread->UnregisterWindow(hwnd);
     window.DestroyWindow();
     StopScanThread(thread);
+    return true;
+}
+
+bool RunCapturedScan(IPlatform& platform, CDeviceRecordList& records, std::string& fixture) {
+    CMachineRecorder recorder(platform);
+    {
+        CPlatformScope scope(recorder);
+        if (!RunOneScan(records))
+            return false;
+    }
+    // The worker has ended: the recorder asks the backend on this thread alone.
+    fixture = CaptureFixtureText(recorder);
     return true;
 }
 

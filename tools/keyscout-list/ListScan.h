@@ -4,7 +4,9 @@
 #pragma once
 
 #include <functional>
+#include <string>
 
+#include "platform/Platform.h"
 #include "worker/DeviceRecord.h"
 
 namespace ks {
@@ -20,5 +22,10 @@ bool RunOneScan(CDeviceRecordList& records);
 // has been started. False when the worker could not be started.
 inline constexpr DWORD kWatchPollInterval = 2000;
 bool WatchScans(const std::function<void(const CDeviceRecordList&)>& onResults);
+
+// RunOneScan on `platform` with its answers recorded: the records, and the machine as
+// fixture text that --machine replays to the same records. Any backend will do (the live
+// machine, a simulated one, a test bed). False when the worker could not be started.
+bool RunCapturedScan(IPlatform& platform, CDeviceRecordList& records, std::string& fixture);
 
 }  // namespace ks

@@ -1,7 +1,8 @@
 // keyscout-list: runs one scan through the same worker pipeline as KeyScout and prints the
 // hardware list with each device's ids, serial number and details tree, as text or JSON.
-//   keyscout-list [--json] [--machine FILE] [--watch]
+//   keyscout-list [--json] [--machine FILE] [--watch | --capture FILE]
 #include <cstdio>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,7 +18,7 @@
 namespace {
 
 const char kUsage[] =
-    "usage: keyscout-list [--json] [--machine FILE] [--watch]\n"
+    "usage: keyscout-list [--json] [--machine FILE] [--watch | --capture FILE]\n"
     "  Lists the USB devices connected now, with Vendor ID, Product ID, serial number\n"
     "  and the device-manager nodes behind each.\n"
     "  --json          print JSON instead of text\n"
@@ -25,7 +26,8 @@ const char kUsage[] =
     "  --watch         print the list again each time it changes, until interrupted\n"
     "                  (Ctrl+C); text lists end with a line \"---\", JSON is one\n"
     "                  document per line. Where the system broadcasts device changes\n"
-    "                  only to windows (Windows), the machine is scanned every 2 s.\n";
+    "                  only to windows (Windows), the machine is scanned every 2 s.\n"
+    "  --capture FILE  also write what the scan saw as a fixture that --machine replays\n";
 
 int Fail(const std::string& message, int code) {
     std::fprintf(stderr, "keyscout-list: %s\n", message.c_str());
@@ -38,6 +40,7 @@ int main(int argc, char** argv) {
     bool json = false;
     bool watch = false;
     std::optional<std::string> machine;
+    std::optional<std::string> capture;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--json") {
@@ -50,6 +53,12 @@ int main(int argc, char** argv) {
             machine = argv[++i];
         } else if (arg.rfind("--machine=", 0) == 0) {
             machine = arg.substr(10);
+        } else if (arg == "--capture") {
+            if (i + 1 >= argc)
+                return Fail("--capture needs a file name\n" + std::string(kUsage), 2);
+            capture = argv[++i];
+        } else if (arg.rfind("--capture=", 0) == 0) {
+            capture = arg.substr(10);
         } else if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             return 0;
@@ -57,6 +66,9 @@ int main(int argc, char** argv) {
             return Fail("unknown argument '" + arg + "'\n" + kUsage, 2);
         }
     }
+
+    if (watch && capture)
+        return Fail("--capture records one scan, not a --watch\n" + std::string(kUsage), 2);
 
     std::unique_ptr<ks::CModelPlatform> simulated;
     std::optional<ks::CPlatformScope> scope;
@@ -90,7 +102,10 @@ int main(int argc, char** argv) {
     }
 
     ks::CDeviceRecordList records;
-    if (!ks::RunOneScan(records))
+    std::string fixture;
+    const bool scanned =
+        capture ? ks::RunCapturedScan(ks::Platform(), records, fixture) : ks::RunOneScan(records);
+    if (!scanned)
         return Fail("the scan worker could not be started", 1);
 
     std::string out = json ? ks::FormatRecordsJson(records)
@@ -99,5 +114,11 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     if (!json && records.IsEmpty())
         std::fputs("keyscout-list: no USB devices found\n", stderr);
+    if (capture) {
+        std::ofstream file(*capture, std::ios::binary | std::ios::trunc);
+        file << fixture;
+        if (!file.flush())
+            return ks::EndProcess(Fail(*capture + ": cannot write the capture", 1));
+    }
     return ks::EndProcess(0);
 }
