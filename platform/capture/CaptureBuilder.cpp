@@ -6,6 +6,7 @@
 #include <set>
 
 #include "framework/CodePage.h"
+#include "platform/capture/FixtureWriter.h"
 
 namespace ks::capture {
 
@@ -86,7 +87,28 @@ struct CNameReply {
     bool m_bFetched = false;  // the name came with a full reply
     std::u16string m_wstrName;
     CRequestFault m_fault;
+    // What was seen, for Refit.
+    std::size_t m_textOffset = 0;
+    std::optional<DWORD> m_optActual;                  // the probe's ActualLength
+    std::optional<std::pair<DWORD, DWORD>> m_optFull;  // the full reply: buffer, byte count
 };
+
+// The overrides for the name the model is given: an ActualLength and a byte count where
+// what the model would answer for it differs from what was seen.
+void Refit(CNameReply& r, std::u16string name) {
+    r.m_wstrName = std::move(name);
+    const std::size_t natural = r.m_textOffset + 2 * r.m_wstrName.size() + 2;
+    r.m_fault.m_optActualLength.reset();
+    r.m_fault.m_optBytesReturned.reset();
+    if (r.m_optActual && *r.m_optActual != natural)
+        r.m_fault.m_optActualLength = *r.m_optActual;
+    if (r.m_optFull) {
+        const DWORD delivered =
+            static_cast<DWORD>(std::min<std::size_t>(natural, r.m_optFull->first));
+        if (r.m_optFull->second != delivered)
+            r.m_fault.m_optBytesReturned = r.m_optFull->second;
+    }
+}
 
 // A two-step name request: the probe told ActualLength, the full request the name. The model
 // answers ActualLength from the name unless a fault says otherwise, and delivers the whole
@@ -109,25 +131,19 @@ CNameReply EncodeName(const CIoSeries& s, DWORD probeSize) {
         r.m_fault.m_bNoWrite = true;
         return r;
     }
+    std::u16string name;
+    r.m_textOffset = textOffset;
     if (full != nullptr && full->m_bResult) {
         for (std::size_t i = textOffset; i + 1 < full->m_vOut.size(); i += 2)
-            r.m_wstrName += static_cast<char16_t>(Le16(&full->m_vOut[i]));
-        while (!r.m_wstrName.empty() && r.m_wstrName.back() == 0)
-            r.m_wstrName.pop_back();
+            name += static_cast<char16_t>(Le16(&full->m_vOut[i]));
+        while (!name.empty() && name.back() == 0)
+            name.pop_back();
         r.m_bFetched = true;
+        r.m_optFull = std::make_pair(full->m_dwOutSize, full->m_dwReturned);
     }
-    const std::size_t natural = textOffset + 2 * r.m_wstrName.size() + 2;
-    if (probe != nullptr && probe->m_bResult && probe->m_vOut.size() >= lengthOffset + 4) {
-        const DWORD actual = Le32(&probe->m_vOut[lengthOffset]);
-        if (actual != natural)
-            r.m_fault.m_optActualLength = actual;
-    }
-    if (full != nullptr && full->m_bResult) {
-        const DWORD delivered =
-            static_cast<DWORD>(std::min<std::size_t>(natural, full->m_dwOutSize));
-        if (full->m_dwReturned != delivered)
-            r.m_fault.m_optBytesReturned = full->m_dwReturned;
-    }
+    if (probe != nullptr && probe->m_bResult && probe->m_vOut.size() >= lengthOffset + 4)
+        r.m_optActual = Le32(&probe->m_vOut[lengthOffset]);
+    Refit(r, std::move(name));
     return r;
 }
 
@@ -499,19 +515,28 @@ class CBuilder {
         }
     }
 
+    // A stand-in text, numbered per kind so that a capture of a replay numbers alike.
     std::string Placeholder(const char* format) {
-        for (;;) {
+        for (unsigned& n = m_mapPlaceholders[format];;) {
             char buf[96];
-            std::snprintf(buf, sizeof buf, format, ++m_placeholders);
+            std::snprintf(buf, sizeof buf, format, ++n);
             if (!m_setIds.count(UpperAscii(buf)) && !m_setUsedTexts.count(UpperAscii(buf)))
                 return buf;
         }
     }
 
     void BuildNodes() {
-        // The root first: the node that locating no ID answered, or a stand-in.
-        const std::optional<CCmAnswer>& rootLocate = m_log.m_optRootLocate;
-        AddNode(Succeeded(rootLocate) ? rootLocate->m_target : 0);
+        // The root first: the node that locating no ID answered (the scan's answer, or the
+        // backend's when the scan did not ask), or a stand-in.
+        DEVINST root = 0;
+        if (Succeeded(m_log.m_optRootLocate)) {
+            root = m_log.m_optRootLocate->m_target;
+        } else if (!m_log.m_optRootLocate &&
+                   m_backend.CM_Locate_DevNodeA(&root, nullptr, CM_LOCATE_DEVNODE_NORMAL) !=
+                       CR_SUCCESS) {
+            root = 0;
+        }
+        AddNode(root);
         std::vector<std::pair<std::size_t, DEVINST>> order;
         for (const auto& [inst, log] : m_log.m_mapNodes)
             order.emplace_back(log.m_order, inst);
@@ -536,6 +561,20 @@ class CBuilder {
                 n.m_strId = AskDeviceId(n.m_inst).value_or("");
             }
             CompleteNode(n);
+        }
+        // Without a root from locating no ID, the node of the root's ID is the root.
+        if (m_vNodes[0].m_inst == 0) {
+            for (std::size_t i = 1; i < m_vNodes.size(); ++i) {
+                if (UpperAscii(m_vNodes[i].m_strId) != UpperAscii(kRootInstanceId))
+                    continue;
+                std::swap(m_vNodes[0], m_vNodes[i]);
+                m_vNodes.erase(m_vNodes.begin() + static_cast<std::ptrdiff_t>(i));
+                m_mapByInst.clear();
+                for (std::size_t j = 0; j < m_vNodes.size(); ++j)
+                    if (m_vNodes[j].m_inst != 0)
+                        m_mapByInst[m_vNodes[j].m_inst] = j;
+                break;
+            }
         }
         if (m_vNodes[0].m_strId.empty())
             m_vNodes[0].m_strId = kRootInstanceId;
@@ -564,8 +603,16 @@ class CBuilder {
             auto p = NodeOf(parent);
             if (!p && added < kMaxParentNodes && m_vNodes.size() < kMaxNodes) {
                 ++added;
-                p = AddNode(parent);
-                m_vNodes[*p].m_strId = AskDeviceId(parent).value_or("");
+                const std::string id = AskDeviceId(parent).value_or("");
+                if (m_vNodes[0].m_inst == 0 && UpperAscii(id) == UpperAscii(m_vNodes[0].m_strId)) {
+                    // The root, met from below: it takes the stand-in's place.
+                    m_vNodes[0].m_inst = parent;
+                    m_mapByInst[parent] = 0;
+                    p = 0;
+                } else {
+                    p = AddNode(parent);
+                    m_vNodes[*p].m_strId = id;
+                }
                 CompleteNode(m_vNodes[*p]);
             }
             if (p)
@@ -887,20 +934,28 @@ class CBuilder {
             hc.m_optDriverKey = key.m_wstrName;
             hc.m_faults.m_driverKey = key.m_fault;
         }
-        const CNameReply root = EncodeName(log.m_rootHubName, kHcdNameProbeSize);
+        CNameReply root = EncodeName(log.m_rootHubName, kHcdNameProbeSize);
         if (!root.m_bAsked || root.m_bFirstFailed)
             return;  // without a root hub the request fails
-        hc.m_faults.m_rootHubName = root.m_fault;
         if (root.m_bFetched && !root.m_wstrName.empty()) {
-            hc.m_optRootHubName = root.m_wstrName;
-            m_mapHubNames.emplace(HubKey(root.m_wstrName), root.m_wstrName);
+            RememberHubName(VisibleName(root.m_wstrName, root.m_fault, kHcdNameTextOffset));
         } else if (root.m_bFetched) {
             // An empty name, which opens nothing: a lone NUL reads as empty.
-            hc.m_optRootHubName = std::u16string(1, u'\0');
+            Refit(root, std::u16string(1, u'\0'));
+        } else if (!root.m_fault.m_bNoWrite) {
+            // The scan never read the name (its reply was refused); the faults say why.
+            Refit(root, Utf8ToUtf16(Placeholder("UNREAD-ROOT-HUB-%04u")));
         } else {
-            // The scan never read the name (its reply was refused); its faults say why.
-            hc.m_optRootHubName = Utf8ToUtf16(Placeholder("UNREAD-ROOT-HUB-%04u"));
+            root.m_wstrName = Utf8ToUtf16(Placeholder("UNREAD-ROOT-HUB-%04u"));
         }
+        hc.m_optRootHubName = root.m_wstrName;
+        hc.m_faults.m_rootHubName = root.m_fault;
+    }
+
+    // A hub takes the name the program opened it by, as the driver answered it.
+    void RememberHubName(std::u16string_view visible) {
+        if (!visible.empty())
+            m_mapHubNames.emplace(HubKey(std::u16string(visible)), std::u16string(visible));
     }
 
     static std::string HubKey(const std::u16string& name) {
@@ -971,8 +1026,9 @@ class CBuilder {
         for (const auto& [key, hub] : m_log.m_mapHubs)
             for (const auto& [number, port] : hub.m_mapPorts) {
                 const CNameReply name = EncodeName(port.m_nodeName, kPortNameProbeSize);
-                if (name.m_bFetched && !name.m_wstrName.empty())
-                    m_mapHubNames.emplace(HubKey(name.m_wstrName), name.m_wstrName);
+                if (name.m_bFetched)
+                    RememberHubName(
+                        VisibleName(name.m_wstrName, name.m_fault, kPortNameTextOffset));
             }
         for (const auto& [key, hubLog] : m_log.m_mapHubs)
             m_model.m_vHubs.push_back(BuildHub(key, hubLog));
@@ -1270,7 +1326,7 @@ class CBuilder {
     std::map<std::string, std::u16string> m_mapHubNames;
     std::set<std::string> m_setIds;        // upper-cased ANSI instance IDs
     std::set<std::string> m_setUsedTexts;  // stand-in paths and names, upper-cased
-    unsigned m_placeholders = 0;
+    std::map<std::string, unsigned> m_mapPlaceholders;
     std::size_t m_unreadIds = 0;
     std::size_t m_duplicateIds = 0;
     std::size_t m_idMismatches = 0;

@@ -250,20 +250,31 @@ class CWriter {
   private:
     // --- Hubs and devices ---------------------------------------------------------------
 
-    // The hub that the model answers for a name: the first of that name.
+    // A hub name as a path opens it: up to its first NUL, which ends the path's text.
+    static std::u16string_view Opened(std::u16string_view name) {
+        return name.substr(0, std::min(name.find(u'\0'), name.size()));
+    }
+
+    // The hub that a name opens: the first whose name opens the same.
     std::optional<std::size_t> HubIndex(std::u16string_view name) const {
         for (std::size_t i = 0; i < m_model.m_vHubs.size(); ++i)
-            if (EqualsNoCaseAscii(std::u16string_view(m_model.m_vHubs[i].m_wstrName), name))
+            if (EqualsNoCaseAscii(Opened(m_model.m_vHubs[i].m_wstrName), Opened(name)))
                 return i;
         return std::nullopt;
     }
 
+    static std::string HubNameKey(const std::string& utf8) {
+        return UpperAscii(Utf16ToUtf8(Opened(Utf8ToUtf16(utf8))));
+    }
+
     // A hub name no hub of the model and nothing written so far uses.
-    std::string FreshHubName(const std::string& base) {
+    std::string FreshHubName(const std::string& name) {
+        // The suffix goes before a NUL, where it changes what the name opens.
+        const std::string base = Utf16ToUtf8(Opened(Utf8ToUtf16(name)));
         for (int n = 2;; ++n) {
             std::string candidate = base + "#" + std::to_string(n);
             const std::u16string wide = Utf8ToUtf16(candidate);
-            if (!HubIndex(wide) && !m_setHubNames.count(UpperAscii(candidate)))
+            if (!HubIndex(wide) && !m_setHubNames.count(HubNameKey(candidate)))
                 return candidate;
         }
     }
@@ -271,7 +282,7 @@ class CWriter {
     Json HubJson(std::size_t index, const std::string& name) {
         const CUsbHub& hub = m_model.m_vHubs[index];
         m_vEmitted[index] = true;
-        m_setHubNames.insert(UpperAscii(name));
+        m_setHubNames.insert(HubNameKey(name));
         Json j = Json::object();
         j["name"] = name;
         j["bNumberOfPorts"] = hub.m_byNumberOfPorts;
@@ -322,7 +333,7 @@ class CWriter {
         if (port.m_dwConnectionStatus != defaultStatus)
             j["connectionStatus"] = ConnectionStatus(port.m_dwConnectionStatus);
         if (port.m_optDevice)
-            j["device"] = DeviceJson(*port.m_optDevice);
+            j["device"] = DeviceJson(*port.m_optDevice, port.m_faults.m_nodeName);
         const CPortFaults& f = port.m_faults;
         Json faults = Json::object();
         PutRequestFault(faults, "connectionInformationEx", f.m_connectionInfoEx);
@@ -337,13 +348,13 @@ class CWriter {
         return j;
     }
 
-    Json DeviceJson(const CUsbDevice& d) {
+    Json DeviceJson(const CUsbDevice& d, const CRequestFault& nodeName) {
         Json j = Json::object();
         // A hub on this port that is not written yet (and is no controller's root hub) is
         // written here; the loader then takes its defaults for a hub's descriptor.
         std::optional<std::size_t> inlineHub;
         if (d.m_optHubName) {
-            auto h = HubIndex(*d.m_optHubName);
+            auto h = HubIndex(VisibleName(*d.m_optHubName, nodeName, kPortNameTextOffset));
             if (h && !m_vEmitted[*h] && !m_setRootHubs.count(*h))
                 inlineHub = h;
         }
@@ -493,6 +504,65 @@ class CWriter {
         return m_setNodeIds.count(UpperAscii(id)) != 0;
     }
 
+    static std::u16string_view RootName(const CHostController& hc) {
+        return VisibleName(*hc.m_optRootHubName, hc.m_faults.m_rootHubName, kHcdNameTextOffset);
+    }
+
+    // The root hub of controller c, named so that it opens as the controller's answer reads.
+    // Where the name the hub is written with is not the one answered, the reply keeps its
+    // ActualLength and byte count (rootFault), so that it reads as before.
+    Json RootHubJson(const CHostController& hc, std::size_t c,
+                     const std::map<std::size_t, std::size_t>& rootOwner,
+                     CRequestFault& rootFault) {
+        const std::u16string& answered = *hc.m_optRootHubName;
+        const std::u16string_view visible = RootName(hc);
+        const bool exact = rootFault.m_bNoWrite || Opened(answered) == visible;
+        auto keepReply = [&] {
+            const std::size_t size =
+                kHcdNameTextOffset + 2 * answered.size() + (rootFault.m_bNoTerminator ? 0 : 2);
+            const DWORD actual = rootFault.m_optActualLength.value_or(static_cast<DWORD>(size));
+            // A reply the program takes in full (ActualLength above the probe) keeps its
+            // byte count; otherwise only the probe is sent.
+            if (actual > kHcdNameProbeSize)
+                rootFault.m_optBytesReturned = rootFault.m_optBytesReturned.value_or(
+                    static_cast<DWORD>(std::min<std::size_t>(size, actual)));
+            rootFault.m_optActualLength = actual;
+            rootFault.m_bNoTerminator = false;
+        };
+        // A copy under a new name reads whole, so that it opens the copy.
+        auto readWhole = [&] {
+            rootFault.m_optActualLength.reset();
+            rootFault.m_optBytesReturned.reset();
+            rootFault.m_bNoTerminator = false;
+        };
+        if (auto h = HubIndex(visible)) {
+            const std::string own = Utf8(m_model.m_vHubs[*h].m_wstrName);
+            if (rootOwner.at(*h) == c) {
+                if (exact)
+                    return HubJson(*h, Utf8(answered));
+                keepReply();
+                return HubJson(*h, own);
+            }
+            readWhole();
+            return HubJson(*h, FreshHubName(own));
+        }
+        // A name that opens nothing: a hub that opens as the answer reads and cannot be
+        // opened (an empty one reads as a lone NUL).
+        std::string name = exact ? Utf8(answered) : Utf8(visible);
+        if (visible.empty()) {
+            name = std::string(1, '\0') + std::to_string(++m_emptyRootNames);
+        } else if (m_setHubNames.count(HubNameKey(name))) {
+            name = FreshHubName(name);
+            readWhole();
+            m_setHubNames.insert(HubNameKey(name));
+            return {{"name", name}, {"bNumberOfPorts", 0}, {"faults", {{"open", true}}}};
+        }
+        if (Utf8ToUtf16(name) != answered && !rootFault.m_bNoWrite)
+            keepReply();
+        m_setHubNames.insert(HubNameKey(name));
+        return {{"name", name}, {"bNumberOfPorts", 0}, {"faults", {{"open", true}}}};
+    }
+
     Json Controllers() {
         m_vEmitted.assign(m_model.m_vHubs.size(), false);
         // Which controllers are written, with which HCD number; and the root hubs they
@@ -509,7 +579,7 @@ class CWriter {
             written[c] = hcdOf[c] || hc.m_optInterfacePath;
             if (!written[c] || !hc.m_optRootHubName || hc.m_optRootHubName->empty())
                 continue;
-            if (auto h = HubIndex(*hc.m_optRootHubName); h && !rootOwner.count(*h)) {
+            if (auto h = HubIndex(RootName(hc)); h && !rootOwner.count(*h)) {
                 rootOwner[*h] = c;
                 m_setRootHubs.insert(*h);
             }
@@ -528,29 +598,16 @@ class CWriter {
                 j["instanceId"] = *hc.m_optInstanceId;
             if (hc.m_optDriverKey)
                 j["driverKey"] = Utf8(*hc.m_optDriverKey);
-            if (hc.m_optRootHubName && !hc.m_optRootHubName->empty()) {
-                // An empty root hub name opens nothing; without a root hub the request fails,
-                // which walks nothing either.
-                const std::string name = Utf8(*hc.m_optRootHubName);
-                auto h = HubIndex(*hc.m_optRootHubName);
-                if (h && rootOwner[*h] == c) {
-                    j["rootHub"] = HubJson(*h, name);
-                } else if (h) {
-                    j["rootHub"] = HubJson(*h, FreshHubName(name));
-                } else {
-                    // A name that opens nothing: a hub of that name that cannot be opened.
-                    const std::string unique =
-                        m_setHubNames.count(UpperAscii(name)) ? FreshHubName(name) : name;
-                    m_setHubNames.insert(UpperAscii(unique));
-                    j["rootHub"] = {
-                        {"name", unique}, {"bNumberOfPorts", 0}, {"faults", {{"open", true}}}};
-                }
-            }
+            CRequestFault rootFault = hc.m_faults.m_rootHubName;
+            // An empty root hub name opens nothing; without a root hub the request fails,
+            // which walks nothing either.
+            if (hc.m_optRootHubName && !hc.m_optRootHubName->empty())
+                j["rootHub"] = RootHubJson(hc, c, rootOwner, rootFault);
             Json faults = Json::object();
             if (hc.m_faults.m_bOpenFails)
                 faults["open"] = true;
             PutRequestFault(faults, "driverKey", hc.m_faults.m_driverKey);
-            PutRequestFault(faults, "rootHubName", hc.m_faults.m_rootHubName);
+            PutRequestFault(faults, "rootHubName", rootFault);
             Json itf = InterfaceFaults(hc.m_faults.m_interface);
             if (!itf.empty())
                 faults["interface"] = std::move(itf);
@@ -731,9 +788,22 @@ class CWriter {
     std::set<std::string> m_setInterfacePaths;
     std::set<std::string> m_setNodeIds;
     std::vector<bool> m_vNodeWritten;
+    unsigned m_emptyRootNames = 0;
 };
 
 }  // namespace
+
+std::u16string_view VisibleName(std::u16string_view name, const CRequestFault& fault,
+                                std::size_t textOffset) {
+    std::size_t bytes = textOffset + 2 * name.size() + 2;
+    if (fault.m_optActualLength)
+        bytes = std::min<std::size_t>(bytes, *fault.m_optActualLength);
+    if (fault.m_optBytesReturned)
+        bytes = std::min<std::size_t>(bytes, *fault.m_optBytesReturned);
+    const std::size_t units = bytes > textOffset ? (bytes - textOffset) / 2 : 0;
+    name = name.substr(0, std::min(units, name.size()));
+    return name.substr(0, std::min(name.find(u'\0'), name.size()));
+}
 
 std::string WriteMachineFixture(const CMachineModel& model,
                                 const std::vector<std::string>& comments) {

@@ -25,12 +25,20 @@
 // Stateless; any thread may call it.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/model/MachineModel.h"
 
 namespace ks {
+
+// The name the program reads from a name reply of the model (a root hub name, text at
+// offset 4; a hub on a port, offset 8): as much as the reply delivers, which a fault's
+// ActualLength or byte count may cut, up to its first NUL. It is the name a hub is opened by.
+std::u16string_view VisibleName(std::u16string_view name, const CRequestFault& fault,
+                                std::size_t textOffset);
 
 // The fixture text, UTF-8, ending in a newline. Each of `comments` becomes one "//" line at
 // the top (line breaks inside one are replaced by spaces).

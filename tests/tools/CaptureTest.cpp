@@ -3,22 +3,20 @@
 // requests answered the same way.
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "framework/CodePage.h"
-#include "platform/Platform.h"
-#include "platform/capture/MachineRecorder.h"
-#include "platform/model/ModelPlatform.h"
 #include "platform/sim/FixtureLoader.h"
 #include "tests/support/TestData.h"
-#include "tools/keyscout-list/ListOutput.h"
-#include "tools/keyscout-list/ListScan.h"
+#include "tests/tools/CaptureScan.h"
 
 namespace ks {
 namespace {
+
+using test::CScanResult;
+using test::Scan;
 
 // Every machine fixture of tests/data: not the outputs written down for some of them, and
 // not the ones made to be refused.
@@ -32,68 +30,6 @@ std::vector<std::string> MachineFixtures() {
     }
     std::sort(names.begin(), names.end());
     return names;
-}
-
-// What a scan asked of a simulated machine and what it got: the count of every operation
-// and every driver request with its target, sizes and result.
-std::string CallLog(const CModelPlatform& platform) {
-    static const char* const kOperations[] = {"CreateFileA",
-                                              "DeviceIoControl",
-                                              "CloseHandle",
-                                              "SetupDiGetClassDevsA",
-                                              "SetupDiEnumDeviceInterfaces",
-                                              "SetupDiGetDeviceInterfaceDetailA",
-                                              "SetupDiDestroyDeviceInfoList",
-                                              "CM_Locate_DevNodeA",
-                                              "CM_Get_Child",
-                                              "CM_Get_Sibling",
-                                              "CM_Get_Parent",
-                                              "CM_Get_Device_IDA",
-                                              "CM_Get_Device_ID_List_SizeA",
-                                              "CM_Get_Device_ID_ListA",
-                                              "CM_Get_DevNode_Status",
-                                              "CM_Get_DevNode_Registry_PropertyA",
-                                              "GetVolumeNameForVolumeMountPointA"};
-    std::string out;
-    for (const char* op : kOperations)
-        out += std::string(op) + " " + std::to_string(platform.CallCount(op)) + "\n";
-    for (const CIoctlCall& c : platform.IoctlCalls()) {
-        char line[96];
-        std::snprintf(line, sizeof line, " 0x%06X in=%u out=%u -> %d\n", c.m_dwCode,
-                      static_cast<unsigned>(c.m_dwInSize), static_cast<unsigned>(c.m_dwOutSize),
-                      c.m_bResult);
-        out += c.m_strPath + line;
-    }
-    return out;
-}
-
-struct CScanResult {
-    std::string m_strText;
-    std::string m_strJson;
-    std::string m_strCalls;
-};
-
-CScanResult Outputs(const CDeviceRecordList& records, const CModelPlatform& platform) {
-    return {FormatRecordsText(records, GetAnsiCodePage()), FormatRecordsJson(records),
-            CallLog(platform)};
-}
-
-// One scan through the worker pipeline, recorded when `fixture` is given.
-CScanResult Scan(CModelPlatform& platform, std::string* fixture = nullptr) {
-    CDeviceRecordList records;
-    if (fixture == nullptr) {
-        CPlatformScope scope(platform);
-        EXPECT_TRUE(RunOneScan(records));
-        return Outputs(records, platform);
-    }
-    CMachineRecorder recorder(platform);
-    {
-        CPlatformScope scope(recorder);
-        EXPECT_TRUE(RunOneScan(records));
-    }
-    CScanResult result = Outputs(records, platform);  // before the recorder asks anything
-    *fixture = CaptureFixtureText(recorder);
-    return result;
 }
 
 TEST(Capture, EveryFixtureReplaysTheSameListFromTheSameAnswers) {
@@ -126,7 +62,7 @@ TEST(Capture, EveryFixtureReplaysTheSameListFromTheSameAnswers) {
         EXPECT_EQ(replayed.m_strCalls, expected.m_strCalls);
         // A capture of the replay holds exactly the same machine: nothing was lost or made
         // up on the way.
-        EXPECT_EQ(again, fixture);
+        EXPECT_EQ(test::WithoutComments(again), test::WithoutComments(fixture));
     }
 }
 

@@ -1,0 +1,96 @@
+// Shared by the capture tests: one scan through the worker pipeline over a simulated
+// machine, optionally recorded, with what it printed and what it asked of the machine.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "framework/CodePage.h"
+#include "platform/Platform.h"
+#include "platform/capture/MachineRecorder.h"
+#include "platform/model/ModelPlatform.h"
+#include "tools/keyscout-list/ListOutput.h"
+#include "tools/keyscout-list/ListScan.h"
+
+namespace ks::test {
+
+// What a scan asked of a simulated machine and what it got: the count of every operation
+// and every driver request with its target, sizes and result.
+inline std::string CallLog(const CModelPlatform& platform) {
+    static const char* const kOperations[] = {"CreateFileA",
+                                              "DeviceIoControl",
+                                              "CloseHandle",
+                                              "SetupDiGetClassDevsA",
+                                              "SetupDiEnumDeviceInterfaces",
+                                              "SetupDiGetDeviceInterfaceDetailA",
+                                              "SetupDiDestroyDeviceInfoList",
+                                              "CM_Locate_DevNodeA",
+                                              "CM_Get_Child",
+                                              "CM_Get_Sibling",
+                                              "CM_Get_Parent",
+                                              "CM_Get_Device_IDA",
+                                              "CM_Get_Device_ID_List_SizeA",
+                                              "CM_Get_Device_ID_ListA",
+                                              "CM_Get_DevNode_Status",
+                                              "CM_Get_DevNode_Registry_PropertyA",
+                                              "GetVolumeNameForVolumeMountPointA"};
+    std::string out;
+    for (const char* op : kOperations)
+        out += std::string(op) + " " + std::to_string(platform.CallCount(op)) + "\n";
+    for (const CIoctlCall& c : platform.IoctlCalls()) {
+        char line[96];
+        std::snprintf(line, sizeof line, " 0x%06X in=%u out=%u -> %d\n", c.m_dwCode,
+                      static_cast<unsigned>(c.m_dwInSize), static_cast<unsigned>(c.m_dwOutSize),
+                      c.m_bResult);
+        out += c.m_strPath + line;
+    }
+    return out;
+}
+
+struct CScanResult {
+    std::string m_strText;
+    std::string m_strJson;
+    std::string m_strCalls;
+};
+
+inline CScanResult Outputs(const CDeviceRecordList& records, const CModelPlatform& platform) {
+    return {FormatRecordsText(records, GetAnsiCodePage()), FormatRecordsJson(records),
+            CallLog(platform)};
+}
+
+// One scan through the worker pipeline, recorded when `fixture` is given.
+inline CScanResult Scan(CModelPlatform& platform, std::string* fixture = nullptr) {
+    CDeviceRecordList records;
+    if (fixture == nullptr) {
+        CPlatformScope scope(platform);
+        EXPECT_TRUE(RunOneScan(records));
+        return Outputs(records, platform);
+    }
+    CMachineRecorder recorder(platform);
+    {
+        CPlatformScope scope(recorder);
+        EXPECT_TRUE(RunOneScan(records));
+    }
+    CScanResult result = Outputs(records, platform);  // before the recorder asks anything
+    *fixture = CaptureFixtureText(recorder);
+    return result;
+}
+
+// The fixture without its comment lines (the notes of one capture: a stand-in of the first
+// round is an instance ID like any other in the second).
+inline std::string WithoutComments(const std::string& fixture) {
+    std::string out;
+    std::size_t at = 0;
+    while (at < fixture.size()) {
+        std::size_t end = fixture.find('\n', at);
+        end = end == std::string::npos ? fixture.size() : end + 1;
+        if (fixture.compare(at, 2, "//") != 0)
+            out.append(fixture, at, end - at);
+        at = end;
+    }
+    return out;
+}
+
+}  // namespace ks::test
