@@ -5,9 +5,13 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
+#include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "platform/capture/FixtureWriter.h"
 #include "platform/sim/FixtureLoader.h"
 #include "tests/support/TestData.h"
 #include "tests/tools/CaptureScan.h"
@@ -64,6 +68,112 @@ TEST(Capture, EveryFixtureReplaysTheSameListFromTheSameAnswers) {
         // up on the way.
         EXPECT_EQ(test::WithoutComments(again), test::WithoutComments(fixture));
     }
+}
+
+// The writer alone, on machines written by hand with faults the recorder never needs
+// (links, nodes that are not present, vanishing devices, hub-wide faults): what it writes
+// scans as the machine itself does.
+TEST(Capture, EveryFixtureWrittenAgainScansTheSame) {
+    for (const std::string& name : MachineFixtures()) {
+        SCOPED_TRACE(name);
+        CModelPlatform original(LoadMachineFile(test::DataPath(name)));
+        const CScanResult expected = Scan(original);
+        const std::string text = WriteMachineFixture(LoadMachineFile(test::DataPath(name)));
+        CModelPlatform written(LoadMachineText(text, name + " (written)"));
+        const CScanResult actual = Scan(written);
+        EXPECT_EQ(actual.m_strText, expected.m_strText);
+        EXPECT_EQ(actual.m_strCalls, expected.m_strCalls);
+        EXPECT_EQ(WriteMachineFixture(LoadMachineText(text, name)), text);
+    }
+}
+
+CMachineModel Captured(const std::string& fixture, CModelPlatform** platform = nullptr) {
+    static std::unique_ptr<CModelPlatform> s_pLast;
+    s_pLast = std::make_unique<CModelPlatform>(LoadMachineFile(test::DataPath(fixture)));
+    if (platform != nullptr)
+        *platform = s_pLast.get();
+    std::string text;
+    Scan(*s_pLast, &text);
+    return LoadMachineText(text, fixture + " (captured)");
+}
+
+const CUsbDevice& DeviceOn(const CMachineModel& m, std::size_t hub, DWORD port) {
+    const CUsbPort* p = m.m_vHubs.at(hub).FindPort(port);
+    EXPECT_TRUE(p != nullptr && p->m_optDevice);
+    static const CUsbDevice kNone;
+    return p != nullptr && p->m_optDevice ? *p->m_optDevice : kNone;
+}
+
+TEST(Capture, HoldsEveryStringInEveryLanguageTheDeviceLists) {
+    // The scan reads only the serial number, in the first language; the capture has all
+    // three strings in both languages.
+    const CMachineModel m = Captured("strings-devices.json");
+    const CUsbDevice& d = DeviceOn(m, 0, 1);
+    ASSERT_EQ(d.m_optLanguageIds, (std::vector<WORD>{0x0411, 0x0409}));
+    std::map<std::pair<int, int>, std::u16string> texts;
+    for (const CStringDescriptor& s : d.m_vStrings)
+        texts[{s.m_byIndex, s.m_wLanguage}] = s.m_wstrText;
+    EXPECT_EQ(texts[std::make_pair(1, 0x0409)], u"Yamase Electric");
+    EXPECT_EQ(texts[std::make_pair(1, 0x0411)], u"\u30E4\u30DE\u30BB\u96FB\u6A5F");
+    EXPECT_EQ(texts[std::make_pair(2, 0x0409)], u"USB Memory");
+    EXPECT_EQ(texts[std::make_pair(3, 0x0409)], u"EN-SERIAL");
+    EXPECT_EQ(texts[std::make_pair(3, 0x0411)], u"JA-SERIAL");
+    EXPECT_EQ(texts.size(), 6u);
+    // A hub's own strings, which the scan never reads, are there too.
+    const CMachineModel small = Captured("example-small.json");
+    const CUsbDevice& hub = DeviceOn(small, 0, 3);
+    ASSERT_EQ(hub.m_vStrings.size(), 1u);
+    EXPECT_EQ(hub.m_vStrings[0].m_wstrText, u"USB 2.0 Hub");
+}
+
+TEST(Capture, HoldsThePropertiesAndParentsOfTheNodesItMet) {
+    const CMachineModel m = Captured("example-small.json");
+    // The stick's node: the scan reads its driver key, description, friendly name and
+    // service; its location, class and enumerator come from the recorder's own reads.
+    auto node = m.FindNode("USB\\VID_2E1A&PID_5567\\4C530001230804117455");
+    ASSERT_TRUE(node);
+    const CRegistryProperty* location = m.m_vNodes[*node].FindProperty(CM_DRP_LOCATION_INFORMATION);
+    ASSERT_NE(location, nullptr);
+    EXPECT_EQ(location->m_vValues, std::vector<std::string>{"Port_#0001.Hub_#0001"});
+    EXPECT_NE(m.m_vNodes[*node].FindProperty(CM_DRP_ENUMERATOR_NAME), nullptr);
+    // The volume's node is met only through its interface; it hangs below its own parent,
+    // not below the root.
+    auto volume = m.FindNode(
+        "STORAGE\\VOLUME\\_??_USBSTOR#DISK&VEN_KESTREL&PROD_FLASH_16GB&REV_1.00#"
+        "4C530001230804117455&0#{53F56307-B6BF-11D0-94F2-00A0C91EFB8B}");
+    ASSERT_TRUE(volume && m.m_vNodes[*volume].m_optParent);
+    EXPECT_EQ(m.m_vNodes[*m.m_vNodes[*volume].m_optParent].m_strInstanceId, "ROOT\\VOLMGR\\0000");
+}
+
+TEST(Capture, AsksOnlyWhatTheScanAsksAndClosesWhatItOpens) {
+    CModelPlatform* platform = nullptr;
+    Captured("machine-realistic.json", &platform);
+    // The recorder's own requests are of the scan's kinds, to the scan's targets.
+    EXPECT_TRUE(platform->UnknownIoctlCalls().empty());
+    std::set<std::string> interfaces;
+    for (const CHostController& hc : platform->Model().m_vControllers)
+        if (hc.m_optInterfacePath)
+            interfaces.insert(*hc.m_optInterfacePath);
+    for (const std::string& path : platform->OpenedPaths())
+        EXPECT_TRUE(path.rfind("\\\\.\\", 0) == 0 || interfaces.count(path)) << path;
+    EXPECT_EQ(platform->OpenHandleCount(), 0u);
+    EXPECT_EQ(platform->OpenDeviceInfoSetCount(), 0u);
+}
+
+TEST(Capture, KeepsAFailureTheScanSawAsAFault) {
+    // The language list of the device on port 4 is refused (bLength 3): the capture says
+    // so with the same raw reply, and replays the serial number from the instance ID.
+    const CMachineModel m = Captured("strings-devices.json");
+    const CUsbDevice& d = DeviceOn(m, 0, 4);
+    ASSERT_FALSE(d.m_vStrings.empty());
+    EXPECT_EQ(d.m_vStrings[0].m_byIndex, 0);
+    EXPECT_EQ(d.m_vStrings[0].m_optRaw, (std::vector<BYTE>{3, 3, 9}));
+    // A configuration-manager call that claimed success without writing keeps doing so.
+    const CMachineModel faults = Captured("scan-node-faults.json");
+    auto k1 = faults.FindNode("X\\K1");
+    ASSERT_TRUE(k1);
+    ASSERT_TRUE(faults.m_vNodes[*k1].m_faults.m_optChild);
+    EXPECT_TRUE(faults.m_vNodes[*k1].m_faults.m_optChild->m_bNoWrite);
 }
 
 }  // namespace
