@@ -19,8 +19,8 @@ namespace ks::capture {
 // name of kMaxNameReplySize), bounded whatever size a caller passes.
 inline constexpr std::size_t kMaxKeptOutput = 64 * 1024;
 // Device nodes remembered; calls about further nodes pass unrecorded. The scan's own search
-// visits at most a million, a real machine a few thousand.
-inline constexpr std::size_t kMaxNodes = 1u << 17;
+// visits at most a million, a real machine has a few thousand.
+inline constexpr std::size_t kMaxNodes = 1u << 16;
 
 // One answer of a driver request as the caller saw it.
 struct CIoAnswer {

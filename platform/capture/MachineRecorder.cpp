@@ -527,7 +527,12 @@ CONFIGRET CMachineRecorder::CM_Get_DevNode_Registry_PropertyA(DEVINST devInst, U
         a.m_ulLength = length != nullptr ? *length : 0;
         const std::vector<BYTE> after = Snapshot(buffer, lengthBefore);
         a.m_bWritten = after != before || a.m_ulLength != lengthBefore;
-        a.m_strData.assign(after.begin(), after.end());
+        // Kept: as far as the value reaches, by its length or its first NUL.
+        std::size_t keep = std::find(after.begin(), after.end(), BYTE(0)) - after.begin() + 1;
+        if (a.m_ulLength <= after.size())
+            keep = std::max<std::size_t>(keep, a.m_ulLength);
+        a.m_strData.assign(after.begin(), after.begin() + static_cast<std::ptrdiff_t>(
+                                                              std::min(keep, after.size())));
         const ECmOp op = buffer == nullptr ? ECmOp::PropertySize : ECmOp::PropertyRead;
         node->m_mapCalls[{op, property}].Add(a);
     }
