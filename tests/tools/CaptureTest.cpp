@@ -176,5 +176,78 @@ TEST(Capture, KeepsAFailureTheScanSawAsAFault) {
     EXPECT_TRUE(faults.m_vNodes[*k1].m_faults.m_optChild->m_bNoWrite);
 }
 
+// How deep the JSON of a fixture nests.
+std::size_t Nesting(const std::string& text) {
+    std::size_t depth = 0, deepest = 0;
+    bool quoted = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quoted) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                quoted = false;
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == '{' || c == '[') {
+            deepest = std::max(deepest, ++depth);
+        } else if (c == '}' || c == ']') {
+            --depth;
+        }
+    }
+    return deepest;
+}
+
+TEST(Capture, ADeviceTreeDeeperThanAFixtureNestsReplaysThroughLinks) {
+    // A chain of 120 nodes; the device's node is the last, so the scan's search walks down
+    // the whole chain and the tree it sees is 120 levels deep.
+    CMachineModel m;
+    CDevNode root;
+    root.m_strInstanceId = kRootInstanceId;
+    std::size_t at = m.AddNode(root, std::nullopt);
+    for (int i = 1; i <= 120; ++i) {
+        CDevNode n;
+        n.m_strInstanceId = "CHAIN\\" + std::to_string(i);
+        CRegistryProperty desc;
+        desc.m_ulCode = CM_DRP_DEVICEDESC;
+        desc.m_vValues = {"level " + std::to_string(i)};
+        n.m_vProperties.push_back(desc);
+        if (i == 120) {
+            CRegistryProperty key;
+            key.m_ulCode = CM_DRP_DRIVER;
+            key.m_vValues = {"KEY\\DEEP"};
+            n.m_vProperties.push_back(key);
+        }
+        at = m.AddNode(n, at);
+    }
+    CUsbHub hub;
+    hub.m_wstrName = u"ROOT";
+    hub.m_byNumberOfPorts = 1;
+    CUsbPort port;
+    port.m_dwConnectionStatus = DeviceConnected;
+    port.m_optDevice = CUsbDevice();
+    port.m_optDevice->m_wIdVendor = 0x1234;
+    port.m_optDevice->m_optDriverKey = u"KEY\\DEEP";
+    hub.m_vPorts.push_back(port);
+    m.m_vHubs.push_back(hub);
+    CHostController hc;
+    hc.m_optHcdNumber = 0;
+    hc.m_optDriverKey = u"HCD";
+    hc.m_optRootHubName = u"ROOT";
+    m.m_vControllers.push_back(hc);
+
+    CModelPlatform plain(m);
+    const CScanResult expected = Scan(plain);
+    ASSERT_NE(expected.m_strText.find("level 120"), std::string::npos);
+    CModelPlatform original(m);
+    std::string fixture;
+    Scan(original, &fixture);
+    EXPECT_LE(Nesting(fixture), 110u);
+    CModelPlatform replay(LoadMachineText(fixture, "deep (captured)"));
+    const CScanResult replayed = Scan(replay);
+    EXPECT_EQ(replayed.m_strText, expected.m_strText);
+    EXPECT_EQ(replayed.m_strCalls, expected.m_strCalls);
+}
+
 }  // namespace
 }  // namespace ks
