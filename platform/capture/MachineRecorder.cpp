@@ -189,6 +189,10 @@ std::string CaptureFixtureText(CMachineRecorder& recorder) {
     return WriteMachineFixture(model, comments);
 }
 
+void CMachineRecorder::BeginScan() {
+    m_backend.BeginScan();
+}
+
 // --- Device I/O -------------------------------------------------------------------------
 
 HANDLE CMachineRecorder::CreateFileA(const char* path, DWORD desiredAccess, DWORD shareMode,

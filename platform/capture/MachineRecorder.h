@@ -48,6 +48,9 @@ class CMachineRecorder : public IPlatform {
     const std::vector<std::string>& Notes() const;
 
     // --- IPlatform: each call goes to the backend, its answer is remembered ------------
+    // The backend takes its picture of a live machine here; BuildModel's own requests are
+    // answered from the same picture, as long as no further scan has begun.
+    void BeginScan() override;
     HANDLE CreateFileA(const char* path, DWORD desiredAccess, DWORD shareMode,
                        void* securityAttributes, DWORD creationDisposition,
                        DWORD flagsAndAttributes, HANDLE templateFile) override;
