@@ -35,7 +35,13 @@ if [ "${#missing[@]}" -gt 0 ] || [ "$need_wine" -eq 1 ]; then
     $SUDO dpkg --add-architecture i386
   fi
   export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get update -qq
+  # A mirror in the middle of a sync serves index files of the wrong size for a while:
+  # try again before going on with what could be fetched.
+  for attempt in 1 2 3 4 5; do
+    $SUDO apt-get update -qq && break
+    echo "apt-get update failed (attempt $attempt); trying again" >&2
+    sleep $((attempt * 10))
+  done
   if [ "${#missing[@]}" -gt 0 ]; then
     $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
   fi
