@@ -37,8 +37,10 @@ if [ "${#missing[@]}" -gt 0 ] || [ "$need_wine" -eq 1 ]; then
   export DEBIAN_FRONTEND=noninteractive
   # A mirror in the middle of a sync serves index files of the wrong size for a while:
   # try again before going on with what could be fetched.
-  for attempt in 1 2 3 4 5; do
-    $SUDO apt-get update -qq && break
+  update_log=$(mktemp)
+  for attempt in 1 2 3; do
+    $SUDO apt-get update -qq 2>&1 | tee "$update_log" >&2 || true
+    grep -q '^E:' "$update_log" || break
     echo "apt-get update failed (attempt $attempt); trying again" >&2
     sleep $((attempt * 10))
   done
@@ -46,7 +48,21 @@ if [ "${#missing[@]}" -gt 0 ] || [ "$need_wine" -eq 1 ]; then
     $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
   fi
   if [ "$need_wine" -eq 1 ]; then
-    $SUDO apt-get install -y -qq --no-install-recommends wine wine32:i386
+    if ! $SUDO apt-get install -y -qq --no-install-recommends wine wine32:i386; then
+      # Seen here: a mirror kept serving an i386 index of the security suite that no longer
+      # matched its Release file, so apt dropped it and could not pair the i386 libraries
+      # with the amd64 ones already installed from that suite. Use the index as served for
+      # this one install (apt still checks every package against it), then retry.
+      grep -o 'Failed to fetch http://[^ ]*binary-i386/Packages\.xz' "$update_log" | cut -d' ' -f4 |
+        while read -r url; do
+          list="/var/lib/apt/lists/$(echo "${url#http://}" | sed 's|/|_|g; s|\.xz$||')"
+          echo "using the i386 index as served: $url" >&2
+          $SUDO /usr/lib/apt/apt-helper download-file "$url" /tmp/ks-index.xz
+          python3 -c 'import lzma,sys; sys.stdout.buffer.write(lzma.open(sys.argv[1]).read())' \
+            /tmp/ks-index.xz | $SUDO tee "$list" >/dev/null
+        done
+      $SUDO apt-get install -y -qq --no-install-recommends wine wine32:i386
+    fi
   fi
 fi
 
