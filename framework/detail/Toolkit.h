@@ -115,7 +115,7 @@ CIconData* IconOf(HICON icon);
 bool LoadBitmapImage(UINT id, CIconImage* image);
 
 // A dialog template of the program's resources, its texts in the ANSI code page.
-struct CDialogItemSpec {
+struct CDialogItemLayout {
     DWORD style = 0;
     DWORD exStyle = 0;
     int id = 0;
@@ -125,7 +125,7 @@ struct CDialogItemSpec {
     WORD ordinal = 0;
     int x = 0, y = 0, cx = 0, cy = 0;  // dialog units
 };
-struct CDialogSpec {
+struct CDialogLayout {
     DWORD style = 0;
     DWORD exStyle = 0;
     int x = 0, y = 0, cx = 0, cy = 0;  // dialog units
@@ -136,8 +136,8 @@ struct CDialogSpec {
     bool italic = false;
     BYTE charset = 0;
     std::string typeface;
-    std::vector<CDialogItemSpec> items;
+    std::vector<CDialogItemLayout> items;
 };
-bool LoadDialogSpec(UINT templateId, CDialogSpec* spec);
+bool LoadDialogLayout(UINT templateId, CDialogLayout* tmpl);
 
 }  // namespace ks::detail

@@ -125,15 +125,15 @@ bool LoadBitmapImage(UINT id, CIconImage* image) {
     return true;
 }
 
-bool LoadDialogSpec(UINT templateId, CDialogSpec* spec) {
+bool LoadDialogLayout(UINT templateId, CDialogLayout* tmpl) {
     const CResourceFile* resources = detail::ProgramResources();
-    if (resources == nullptr || spec == nullptr || templateId > 0xFFFF)
+    if (resources == nullptr || tmpl == nullptr || templateId > 0xFFFF)
         return false;
     std::optional<CDialogTemplate> t =
         ParseDialogTemplate(resources->Find(RT_DIALOG, static_cast<WORD>(templateId)));
     if (!t)
         return false;
-    CDialogSpec out;
+    CDialogLayout out;
     out.style = t->style;
     out.exStyle = t->exStyle;
     out.x = t->x;
@@ -151,7 +151,7 @@ bool LoadDialogSpec(UINT templateId, CDialogSpec* spec) {
         out.typeface = Ansi(t->font->typeface);
     }
     for (const CDialogItemTemplate& item : t->items) {
-        CDialogItemSpec i;
+        CDialogItemLayout i;
         i.style = item.style;
         i.exStyle = item.exStyle;
         i.id = static_cast<int>(item.id);
@@ -168,7 +168,7 @@ bool LoadDialogSpec(UINT templateId, CDialogSpec* spec) {
         i.cy = item.cy;
         out.items.push_back(std::move(i));
     }
-    *spec = std::move(out);
+    *tmpl = std::move(out);
     return true;
 }
 

@@ -91,12 +91,12 @@ QImage ToImage(const detail::CIconImage& image) {
 
 class CButtonPeer : public CPeer {
   public:
-    CButtonPeer(CDialogPeer* dialog, const CItemSpec& spec, HWND hwnd)
+    CButtonPeer(CDialogPeer* dialog, const CItemLayout& tmpl, HWND hwnd)
         : CPeer(EKind::Button, hwnd) {
-        auto* button = new QPushButton(FromAnsi(spec.text), dialog->m_widget);
+        auto* button = new QPushButton(FromAnsi(tmpl.text), dialog->m_widget);
         m_widget = button;
-        m_text = spec.text;
-        if ((spec.style & 0x0F) == BS_DEFPUSHBUTTON)
+        m_text = tmpl.text;
+        if ((tmpl.style & 0x0F) == BS_DEFPUSHBUTTON)
             button->setDefault(true);
         QObject::connect(button, &QPushButton::clicked, &m_context, [this] {
             Notify(WM_COMMAND, MAKELPARAM(static_cast<WORD>(m_id), BN_CLICKED),
@@ -130,7 +130,7 @@ class CButtonPeer : public CPeer {
 
 class CStaticPeer : public CPeer {
   public:
-    CStaticPeer(CDialogPeer* dialog, const CItemSpec& spec, HWND hwnd)
+    CStaticPeer(CDialogPeer* dialog, const CItemLayout& tmpl, HWND hwnd)
         : CPeer(EKind::Static, hwnd) {
         auto* label = new QLabel(dialog->m_widget);
         m_widget = label;
@@ -139,8 +139,8 @@ class CStaticPeer : public CPeer {
         label->setWordWrap(true);  // a left-aligned static breaks its lines at the edge
         label->setMargin(0);
         label->setIndent(0);
-        m_style = spec.style;
-        m_text = spec.text;
+        m_style = tmpl.style;
+        m_text = tmpl.text;
         Show();
     }
     LRESULT Proc(UINT message, WPARAM wParam, LPARAM lParam) override {
@@ -171,14 +171,14 @@ class CStaticPeer : public CPeer {
 
 class CPicturePeer : public CPeer {
   public:
-    CPicturePeer(CDialogPeer* dialog, const CItemSpec& spec, HWND hwnd)
+    CPicturePeer(CDialogPeer* dialog, const CItemLayout& tmpl, HWND hwnd)
         : CPeer(EKind::Picture, hwnd) {
         auto* label = new QLabel(dialog->m_widget);
         m_widget = label;
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        const DWORD type = spec.style & SS_TYPEMASK;
+        const DWORD type = tmpl.style & SS_TYPEMASK;
         if (type == SS_ICON) {
-            m_icon = LoadIconA(spec.ordinal);
+            m_icon = LoadIconA(tmpl.ordinal);
             if (detail::CIconData* data = detail::IconOf(m_icon)) {
                 // The system's icon size: the first image of that size (the deepest comes
                 // first), else the first one scaled.
@@ -195,7 +195,7 @@ class CPicturePeer : public CPeer {
             }
         } else {
             detail::CIconImage bitmap;
-            if (detail::LoadBitmapImage(spec.ordinal, &bitmap))
+            if (detail::LoadBitmapImage(tmpl.ordinal, &bitmap))
                 m_image = ToImage(bitmap);
         }
         if (!m_image.isNull())
@@ -232,11 +232,11 @@ class CPicturePeer : public CPeer {
 
 class CEditPeer : public CPeer {
   public:
-    CEditPeer(CDialogPeer* dialog, const CItemSpec& spec, HWND hwnd) : CPeer(EKind::Edit, hwnd) {
+    CEditPeer(CDialogPeer* dialog, const CItemLayout& tmpl, HWND hwnd) : CPeer(EKind::Edit, hwnd) {
         auto* edit = new QLineEdit(dialog->m_widget);
         m_widget = edit;
-        edit->setText(FromAnsi(spec.text));
-        if ((spec.style & ES_READONLY) != 0) {
+        edit->setText(FromAnsi(tmpl.text));
+        if ((tmpl.style & ES_READONLY) != 0) {
             // Read-only, yet its text can be selected and copied; drawn on the face colour
             // as Windows draws a read-only edit.
             edit->setReadOnly(true);
@@ -244,7 +244,7 @@ class CEditPeer : public CPeer {
             palette.setColor(QPalette::Base, palette.color(QPalette::Window));
             edit->setPalette(palette);
         }
-        edit->setFrame((spec.style & WS_BORDER) != 0 || (spec.exStyle & WS_EX_CLIENTEDGE) != 0);
+        edit->setFrame((tmpl.style & WS_BORDER) != 0 || (tmpl.exStyle & WS_EX_CLIENTEDGE) != 0);
     }
     LRESULT Proc(UINT message, WPARAM wParam, LPARAM lParam) override {
         auto* edit = static_cast<QLineEdit*>(m_widget.data());
@@ -303,17 +303,17 @@ class CEmptyClickFilter : public QObject {
 
 class CListPeer : public CPeer {
   public:
-    CListPeer(CDialogPeer* dialog, const CItemSpec& spec, HWND hwnd)
+    CListPeer(CDialogPeer* dialog, const CItemLayout& tmpl, HWND hwnd)
         : CPeer(EKind::List, hwnd), m_filter(this) {
         m_list = new QListWidget(dialog->m_widget);
         m_widget = m_list;
-        m_list->setSelectionMode((spec.style & LVS_SINGLESEL) != 0
+        m_list->setSelectionMode((tmpl.style & LVS_SINGLESEL) != 0
                                      ? QAbstractItemView::SingleSelection
                                      : QAbstractItemView::ExtendedSelection);
-        m_list->setWordWrap((spec.style & LVS_NOLABELWRAP) == 0);
+        m_list->setWordWrap((tmpl.style & LVS_NOLABELWRAP) == 0);
         m_list->setUniformItemSizes(true);
-        m_list->setFrameShape((spec.style & WS_BORDER) != 0 ||
-                                      (spec.exStyle & WS_EX_CLIENTEDGE) != 0
+        m_list->setFrameShape((tmpl.style & WS_BORDER) != 0 ||
+                                      (tmpl.exStyle & WS_EX_CLIENTEDGE) != 0
                                   ? QFrame::StyledPanel
                                   : QFrame::NoFrame);
         m_list->viewport()->installEventFilter(&m_filter);
@@ -627,18 +627,18 @@ class CTreeLineStyle : public QProxyStyle {
 
 class CTreePeer : public CPeer {
   public:
-    CTreePeer(CDialogPeer* dialog, const CItemSpec& spec, HWND hwnd) : CPeer(EKind::Tree, hwnd) {
+    CTreePeer(CDialogPeer* dialog, const CItemLayout& tmpl, HWND hwnd) : CPeer(EKind::Tree, hwnd) {
         m_tree = new QTreeWidget(dialog->m_widget);
         m_widget = m_tree;
         m_style = std::make_unique<CTreeLineStyle>();
         m_tree->setStyle(m_style.get());
         m_tree->setHeaderHidden(true);
         m_tree->setColumnCount(1);
-        m_tree->setRootIsDecorated((spec.style & TVS_LINESATROOT) != 0);
+        m_tree->setRootIsDecorated((tmpl.style & TVS_LINESATROOT) != 0);
         m_tree->setIndentation(19);
         m_tree->setSelectionMode(QAbstractItemView::SingleSelection);
-        m_tree->setFrameShape((spec.style & WS_BORDER) != 0 ||
-                                      (spec.exStyle & WS_EX_CLIENTEDGE) != 0
+        m_tree->setFrameShape((tmpl.style & WS_BORDER) != 0 ||
+                                      (tmpl.exStyle & WS_EX_CLIENTEDGE) != 0
                                   ? QFrame::StyledPanel
                                   : QFrame::NoFrame);
         m_tree->header()->setStretchLastSection(false);
@@ -817,41 +817,41 @@ class CTreePeer : public CPeer {
 
 }  // namespace
 
-std::unique_ptr<CPeer> MakeControl(CDialogPeer* dialog, const CItemSpec& spec, HWND hwnd) {
+std::unique_ptr<CPeer> MakeControl(CDialogPeer* dialog, const CItemLayout& tmpl, HWND hwnd) {
     std::unique_ptr<CPeer> peer;
-    if (spec.className == "Button") {
-        peer = std::make_unique<CButtonPeer>(dialog, spec, hwnd);
-    } else if (spec.className == "Static") {
-        const DWORD type = spec.style & SS_TYPEMASK;
+    if (tmpl.className == "Button") {
+        peer = std::make_unique<CButtonPeer>(dialog, tmpl, hwnd);
+    } else if (tmpl.className == "Static") {
+        const DWORD type = tmpl.style & SS_TYPEMASK;
         if (type == SS_ICON || type == SS_BITMAP)
-            peer = std::make_unique<CPicturePeer>(dialog, spec, hwnd);
+            peer = std::make_unique<CPicturePeer>(dialog, tmpl, hwnd);
         else
-            peer = std::make_unique<CStaticPeer>(dialog, spec, hwnd);
-    } else if (spec.className == "Edit") {
-        peer = std::make_unique<CEditPeer>(dialog, spec, hwnd);
-    } else if (spec.className == "SysListView32") {
-        peer = std::make_unique<CListPeer>(dialog, spec, hwnd);
-    } else if (spec.className == "SysTreeView32") {
-        peer = std::make_unique<CTreePeer>(dialog, spec, hwnd);
+            peer = std::make_unique<CStaticPeer>(dialog, tmpl, hwnd);
+    } else if (tmpl.className == "Edit") {
+        peer = std::make_unique<CEditPeer>(dialog, tmpl, hwnd);
+    } else if (tmpl.className == "SysListView32") {
+        peer = std::make_unique<CListPeer>(dialog, tmpl, hwnd);
+    } else if (tmpl.className == "SysTreeView32") {
+        peer = std::make_unique<CTreePeer>(dialog, tmpl, hwnd);
     } else {
         return nullptr;
     }
     peer->m_pDialog = dialog;
-    peer->m_id = spec.id;
-    peer->m_style = spec.style;
-    peer->m_exStyle = spec.exStyle;
-    peer->m_className = spec.className;
+    peer->m_id = tmpl.id;
+    peer->m_style = tmpl.style;
+    peer->m_exStyle = tmpl.exStyle;
+    peer->m_className = tmpl.className;
     QWidget* widget = peer->m_widget;
     widget->setFont(dialog->m_font);
-    QRect geometry = spec.pixels;
+    QRect geometry = tmpl.pixels;
     if (auto* picture = dynamic_cast<CPicturePeer*>(peer.get());
         picture != nullptr && picture->ImageSize().isValid())
         geometry.setSize(picture->ImageSize());
     widget->setGeometry(geometry);
-    widget->setFocusPolicy((spec.style & WS_TABSTOP) != 0 ? Qt::StrongFocus : Qt::NoFocus);
-    widget->setEnabled((spec.style & WS_DISABLED) == 0);
+    widget->setFocusPolicy((tmpl.style & WS_TABSTOP) != 0 ? Qt::StrongFocus : Qt::NoFocus);
+    widget->setEnabled((tmpl.style & WS_DISABLED) == 0);
     widget->setProperty("ks_hwnd", QVariant::fromValue(static_cast<quint32>(hwnd)));
-    widget->setVisible((spec.style & WS_VISIBLE) != 0);
+    widget->setVisible((tmpl.style & WS_VISIBLE) != 0);
     return peer;
 }
 

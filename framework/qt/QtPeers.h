@@ -63,7 +63,7 @@ class CPeer {
 };
 
 // Items of a dialog template, converted for the peers that build their widgets from them.
-struct CItemSpec {
+struct CItemLayout {
     DWORD style = 0;
     DWORD exStyle = 0;
     int id = 0;
@@ -75,7 +75,7 @@ struct CItemSpec {
 };
 
 // Makes the peer and widget of one control (nullptr for a class this toolkit lacks).
-std::unique_ptr<CPeer> MakeControl(CDialogPeer* dialog, const CItemSpec& spec, HWND hwnd);
+std::unique_ptr<CPeer> MakeControl(CDialogPeer* dialog, const CItemLayout& tmpl, HWND hwnd);
 
 class CDialogPeer : public CPeer {
   public:

@@ -358,7 +358,7 @@ class CQtToolkit : public detail::IToolkit {
             widget->raise();
         widget->activateWindow();
     }
-    bool MakeControls(CDialogPeer* dialog, const detail::CDialogSpec& spec);
+    bool MakeControls(CDialogPeer* dialog, const detail::CDialogLayout& tmpl);
 
     QApplication* m_app = nullptr;
     std::atomic<DWORD> m_thread{0};
@@ -425,10 +425,10 @@ void CQtToolkit::EnsureApplication() {
 // screen's dots per inch, and the base units of the dialog from its real metrics (the
 // average width of the 52 Latin letters, and the character height from the font's own
 // Windows ascent and descent where the font has them).
-void SetUpFont(CDialogPeer* dialog, const detail::CDialogSpec& spec) {
+void SetUpFont(CDialogPeer* dialog, const detail::CDialogLayout& tmpl) {
     const int dpi = qRound(QGuiApplication::primaryScreen()->logicalDotsPerInchY());
-    const std::string face = spec.hasFont ? spec.typeface : std::string("MS Shell Dlg");
-    const int points = spec.hasFont && spec.pointSize > 0 ? spec.pointSize : 8;
+    const std::string face = tmpl.hasFont ? tmpl.typeface : std::string("MS Shell Dlg");
+    const int points = tmpl.hasFont && tmpl.pointSize > 0 ? tmpl.pointSize : 8;
     const int pixels = MulDiv(points, dpi, 72);
     QFont font;
     // The template's face where it exists; else the metric-compatible free faces.
@@ -437,9 +437,9 @@ void SetUpFont(CDialogPeer* dialog, const detail::CDialogSpec& spec) {
     font.setPixelSize(pixels);
     // Whole-pixel advances, as GDI lays text out: the templates were sized for them.
     font.setHintingPreference(QFont::PreferFullHinting);
-    if (spec.weight >= 600)
+    if (tmpl.weight >= 600)
         font.setBold(true);
-    font.setItalic(spec.italic);
+    font.setItalic(tmpl.italic);
     dialog->m_font = font;
 
     QFontMetrics metrics(font);
@@ -468,15 +468,15 @@ void SetUpFont(CDialogPeer* dialog, const detail::CDialogSpec& spec) {
     LOGFONTA& lf = dialog->m_logFont;
     lf = LOGFONTA{};
     lf.lfHeight = -pixels;
-    lf.lfWeight = spec.weight > 0 ? spec.weight : 400;
-    lf.lfItalic = spec.italic ? 1 : 0;
-    lf.lfCharSet = spec.charset;
+    lf.lfWeight = tmpl.weight > 0 ? tmpl.weight : 400;
+    lf.lfItalic = tmpl.italic ? 1 : 0;
+    lf.lfCharSet = tmpl.charset;
     std::strncpy(lf.lfFaceName, face.c_str(), sizeof lf.lfFaceName - 1);
 }
 
-bool CQtToolkit::MakeControls(CDialogPeer* dialog, const detail::CDialogSpec& spec) {
-    for (const detail::CDialogItemSpec& item : spec.items) {
-        CItemSpec c;
+bool CQtToolkit::MakeControls(CDialogPeer* dialog, const detail::CDialogLayout& tmpl) {
+    for (const detail::CDialogItemLayout& item : tmpl.items) {
+        CItemLayout c;
         c.style = item.style;
         c.exStyle = item.exStyle;
         c.id = item.id;
@@ -498,8 +498,8 @@ bool CQtToolkit::MakeControls(CDialogPeer* dialog, const detail::CDialogSpec& sp
 }
 
 HWND CQtToolkit::CreateDialogFromTemplate(UINT templateId, HWND parent, CWnd* owner) {
-    detail::CDialogSpec spec;
-    if (!detail::LoadDialogSpec(templateId, &spec))
+    detail::CDialogLayout tmpl;
+    if (!detail::LoadDialogLayout(templateId, &tmpl))
         return 0;
     EnsureApplication();
     CDialogPeer* ownerDialog = Dialog(parent);
@@ -507,9 +507,9 @@ HWND CQtToolkit::CreateDialogFromTemplate(UINT templateId, HWND parent, CWnd* ow
     auto dialog = std::make_unique<CDialogPeer>(h, ownerDialog != nullptr ? parent : 0);
     CDialogPeer* d = dialog.get();
     d->m_serial = m_nextSerial++;
-    d->m_style = spec.style;
-    d->m_exStyle = spec.exStyle;
-    d->m_caption = spec.caption;
+    d->m_style = tmpl.style;
+    d->m_exStyle = tmpl.exStyle;
+    d->m_caption = tmpl.caption;
     auto* widget =
         new CDialogWidget(d, ownerDialog != nullptr ? ownerDialog->m_widget.data() : nullptr);
     d->m_widget = widget;
@@ -518,33 +518,33 @@ HWND CQtToolkit::CreateDialogFromTemplate(UINT templateId, HWND parent, CWnd* ow
     // minimise or maximise box only when the template has one.
     Qt::WindowFlags flags = (ownerDialog != nullptr ? Qt::Dialog : Qt::Window) |
                             Qt::CustomizeWindowHint | Qt::WindowTitleHint;
-    if ((spec.style & WS_SYSMENU) != 0)
+    if ((tmpl.style & WS_SYSMENU) != 0)
         flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
-    if ((spec.style & WS_MINIMIZEBOX) != 0)
+    if ((tmpl.style & WS_MINIMIZEBOX) != 0)
         flags |= Qt::WindowMinimizeButtonHint;
-    if ((spec.style & WS_MAXIMIZEBOX) != 0)
+    if ((tmpl.style & WS_MAXIMIZEBOX) != 0)
         flags |= Qt::WindowMaximizeButtonHint;
     widget->setWindowFlags(flags);
-    widget->setWindowTitle(FromAnsi(spec.caption));
+    widget->setWindowTitle(FromAnsi(tmpl.caption));
     // The dialog face of Windows: the controls stand on #F0F0F0, as the picture's edge does.
     QPalette palette = widget->palette();
     palette.setColor(QPalette::Window, QColor(0xF0, 0xF0, 0xF0));
     palette.setColor(QPalette::Button, QColor(0xF0, 0xF0, 0xF0));
     widget->setPalette(palette);
     widget->setAutoFillBackground(true);
-    SetUpFont(d, spec);
+    SetUpFont(d, tmpl);
     widget->setFont(d->m_font);
     auto* font = new CFontData{d->m_logFont};
     m_fonts.insert(font);
     widget->setProperty("ks_font", QVariant::fromValue(reinterpret_cast<quintptr>(font)));
     // Not resizable: the client area is the template's size.
-    const QRect client = d->Pixels(0, 0, spec.cx, spec.cy);
+    const QRect client = d->Pixels(0, 0, tmpl.cx, tmpl.cy);
     widget->setFixedSize(client.size());
     auto* menuKey = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), widget);
     QObject::connect(menuKey, &QShortcut::activated, &d->m_context,
                      [this, d] { ShowSystemMenu(d, d->m_widget->mapToGlobal(QPoint(0, 0))); });
     m_peers.emplace(h, std::move(dialog));
-    if (!MakeControls(d, spec)) {
+    if (!MakeControls(d, tmpl)) {
         DestroyWindow(h);
         return 0;
     }
@@ -566,7 +566,7 @@ HWND CQtToolkit::CreateDialogFromTemplate(UINT templateId, HWND parent, CWnd* ow
         return 0;  // destroyed while it initialised
     if (focusDefault != 0 && firstTabStop != 0)
         Peer(firstTabStop)->m_widget->setFocus(Qt::OtherFocusReason);
-    if ((spec.style & WS_VISIBLE) != 0)
+    if ((tmpl.style & WS_VISIBLE) != 0)
         ShowWindow(h, SW_SHOW);
     return h;
 }
