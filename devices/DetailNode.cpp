@@ -19,23 +19,34 @@ CDetailNode::CDetailNode(CDetailNode&& other) noexcept
         c.m_pParent = this;
 }
 
+// `other` may lie inside this node's own tree (a descendant assigned to its ancestor): it is
+// copied out whole before the old children, and `other` with them, are destroyed. Assigning
+// the vector directly would assign element by element and destroy `other` half-way.
 CDetailNode& CDetailNode::operator=(const CDetailNode& other) {
     if (this != &other) {
-        m_strText = other.m_strText;
-        m_children = other.m_children;  // copies first, so assigning an ancestor's child is safe
-        RenewParentLinks();
+        CString text = other.m_strText;
+        std::vector<CDetailNode> children = other.m_children;
+        TakeChildren(std::move(text), std::move(children));
     }
     return *this;
 }
 
 CDetailNode& CDetailNode::operator=(CDetailNode&& other) noexcept {
     if (this != &other) {
-        m_strText = std::move(other.m_strText);
-        m_children = std::move(other.m_children);
-        for (auto& c : m_children)
-            c.m_pParent = this;
+        CString text = std::move(other.m_strText);
+        std::vector<CDetailNode> children = std::move(other.m_children);
+        TakeChildren(std::move(text), std::move(children));
     }
     return *this;
+}
+
+void CDetailNode::TakeChildren(CString&& text, std::vector<CDetailNode>&& children) noexcept {
+    m_strText = std::move(text);
+    // Moving the vector keeps its elements where they are, so only their own parent links
+    // change; the old children go only after the new ones are in place.
+    m_children.swap(children);
+    for (auto& c : m_children)
+        c.m_pParent = this;
 }
 
 CDetailNode& CDetailNode::AppendChild(const CDetailNode& child) {

@@ -18,6 +18,8 @@ class CDetailNode {
     CDetailNode(CDetailNode&& other) noexcept;
     CDetailNode& operator=(const CDetailNode& other);
     CDetailNode& operator=(CDetailNode&& other) noexcept;
+    // Assigning from one of this node's own descendants is safe: the source is taken whole
+    // before this node's old children go.
     virtual ~CDetailNode() = default;
 
     // Puts a copy of `child` at the end of the children; appending may move the children
@@ -35,6 +37,9 @@ class CDetailNode {
     CString m_strText;
     CDetailNode* m_pParent = nullptr;
     std::vector<CDetailNode> m_children;
+
+  private:
+    void TakeChildren(CString&& text, std::vector<CDetailNode>&& children) noexcept;
 };
 
 }  // namespace ks

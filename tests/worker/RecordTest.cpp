@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "worker/DeviceRecord.h"
 
@@ -57,6 +59,64 @@ TEST(DetailNodeTest, CopyIsIndependentOfItsSource) {
     }
     assigned = assigned;  // self-assignment changes nothing
     EXPECT_EQ(assigned.GetChild(0).GetChild(0).m_strText, "leaf");
+}
+
+// root { a { a1 { a1x, a1y }, a2 }, b { b1 }, c }: assigning a node from one of its own
+// descendants replaces the node's children while the source lies among them.
+std::unique_ptr<CDetailNode> Family() {
+    auto root = std::make_unique<CDetailNode>(nullptr, "root");
+    CDetailNode& a = root->AppendChild(CDetailNode(root.get(), "a"));
+    CDetailNode& a1 = a.AppendChild(CDetailNode(&a, "a1"));
+    a1.AppendChild(CDetailNode(&a1, "a1x"));
+    a1.AppendChild(CDetailNode(&a1, "a1y"));
+    a.AppendChild(CDetailNode(&a, "a2"));
+    CDetailNode& b = root->AppendChild(CDetailNode(root.get(), "b"));
+    b.AppendChild(CDetailNode(&b, "b1"));
+    root->AppendChild(CDetailNode(root.get(), "c"));
+    return root;
+}
+
+std::string Shape(const CDetailNode& node) {
+    std::string out(node.m_strText.View());
+    if (!node.m_children.empty()) {
+        out += " {";
+        for (const CDetailNode& c : node.m_children)
+            out += " " + Shape(c);
+        out += " }";
+    }
+    return out;
+}
+
+TEST(DetailNodeTest, AssignedFromItsOwnDescendantTakesTheDescendantsTree) {
+    // A child, a grandchild with more children than the node has (the vector grows) and one
+    // with fewer (its elements are assigned in place), copied and moved.
+    struct Case {
+        const char* name;
+        std::vector<int> path;
+        const char* shape;
+    };
+    const Case cases[] = {
+        {"child", {0}, "a { a1 { a1x a1y } a2 }"},
+        {"grandchild", {0, 0}, "a1 { a1x a1y }"},
+        {"leaf", {0, 0, 1}, "a1y"},
+        {"last child", {2}, "c"},
+    };
+    for (const Case& c : cases) {
+        for (bool move : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (move ? " (moved)" : " (copied)"));
+            std::unique_ptr<CDetailNode> root = Family();
+            CDetailNode* source = root.get();
+            for (int i : c.path)
+                source = &source->GetChild(i);
+            if (move)
+                *root = std::move(*source);
+            else
+                *root = *source;
+            EXPECT_EQ(Shape(*root), c.shape);
+            EXPECT_EQ(root->m_pParent, nullptr);  // the node keeps its own place
+            ExpectLinksRenewed(*root);
+        }
+    }
 }
 
 TEST(DevNodeTreeTest, RootSiblingsAndOrder) {
