@@ -3,11 +3,20 @@
 //   keyscout-appchild once            window shown, worker running: "window", "worker"
 //   keyscout-appchild hold DIR        as once, then waits until DIR/release exists
 //                                     (DIR/ready is written once the window is up)
+//   keyscout-appchild linger DIR      as once, and once start-up has returned (the guard
+//                                     given back, the process still ending) writes
+//                                     DIR/ending and waits until DIR/release exists
 //   keyscout-appchild force-stop      the scan hangs; the stop has to end the worker by force
+//                                     (its wait shortened to 200 ms)
+//   keyscout-appchild hang-stop DIR   the scan hangs, and the stop waits as long as the
+//                                     program's own does; DIR/stopping is written as the
+//                                     stop begins
 //   keyscout-appchild main-window     the main window object is gone before start-up returns
 //                                     (the framework must not reach it afterwards)
 //   keyscout-appchild no-worker       the worker cannot get its system resources: no window
+// After a stop by force it prints the worker's exit code ("worker-exit ffffffff").
 // A copy refused by the single-instance guard prints nothing and exits 0.
+// Every wait of its own has a bound (kLimitMs); the pass that hangs is the point.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -23,6 +32,12 @@ namespace {
 
 std::string g_mode;
 std::string g_dir;
+constexpr DWORD kLimitMs = 60000;
+
+void Touch(const std::string& path) {
+    if (FILE* f = std::fopen(path.c_str(), "wb"))
+        std::fclose(f);
+}
 
 bool Exists(const std::string& path) {
     if (FILE* f = std::fopen(path.c_str(), "rb")) {
@@ -30,6 +45,12 @@ bool Exists(const std::string& path) {
         return true;
     }
     return false;
+}
+
+// Waits until the driver script makes `path`, at most kLimitMs.
+void AwaitFile(const std::string& path) {
+    for (DWORD waited = 0; !Exists(path) && waited < kLimitMs; waited += 10)
+        Sleep(10);
 }
 
 // A scan pass that never comes back.
@@ -61,6 +82,22 @@ class CTestApp : public CKeyScoutApp {
             m_pScanThreadClass = RUNTIME_CLASS(CStarvedThread);
         return CKeyScoutApp::InitInstance();
     }
+    // Runs after start-up has returned: the guard has been given back, the process ends next.
+    int ExitInstance() override {
+        if (m_hWorker != nullptr) {
+            DWORD code = 0;
+            if (GetExitCodeThread(m_hWorker, &code))
+                std::printf("worker-exit %lx\n", static_cast<unsigned long>(code));
+            CloseHandle(m_hWorker);
+            m_hWorker = nullptr;
+        }
+        std::fflush(stdout);
+        if (g_mode == "linger") {
+            Touch(g_dir + "/ending");
+            AwaitFile(g_dir + "/release");
+        }
+        return CKeyScoutApp::ExitInstance();
+    }
 
   protected:
     void RunMainWindow() override {
@@ -69,25 +106,30 @@ class CTestApp : public CKeyScoutApp {
             std::puts("worker");
         std::fflush(stdout);
         if (g_mode == "hold") {
-            if (FILE* f = std::fopen((g_dir + "/ready").c_str(), "wb"))
-                std::fclose(f);
-            while (!Exists(g_dir + "/release"))
-                Sleep(10);
+            Touch(g_dir + "/ready");
+            AwaitFile(g_dir + "/release");
         } else if (g_mode == "main-window") {
             // As the real window does: the main window for the run, gone when the run ends.
             auto* window = new CWnd;
             window->CreateMessageOnly();
             m_pMainWnd = window;
             delete window;
-        } else if (g_mode == "force-stop") {
-            m_dwStopTimeout = 200;
+        } else if (g_mode == "force-stop" || g_mode == "hang-stop") {
+            if (g_mode == "force-stop")
+                m_dwStopTimeout = 200;
+            // A copy of the handle outlives the worker object, for its exit code.
+            m_hWorker = DuplicateHandle(m_pScanThread->m_hThread);
             m_pScanThread->RequestScan();
-            WaitForSingleObject(m_platform.m_entered, INFINITE);
+            if (WaitForSingleObject(m_platform.m_entered, kLimitMs) != WAIT_OBJECT_0)
+                std::puts("the pass never started");
+            if (g_mode == "hang-stop")
+                Touch(g_dir + "/stopping");
         }
     }
 
   public:
     CHangingPlatform m_platform;
+    HANDLE m_hWorker = nullptr;
 };
 
 CTestApp theApp;

@@ -2,6 +2,7 @@
 // for a scan by a registered window, and read back once the window is notified.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -43,12 +44,18 @@ CDeviceRecordList ScanThroughWorker(const std::string& fixture) {
         return records;
     worker->RegisterWindow(window.GetSafeHwnd(), WM_KEYSCOUT_SCAN);
     worker->RequestScan();
+    // Bounded: a worker that never notifies fails here, with a message.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     MSG msg;
-    while (window.m_notifications == 0 && GetMessage(&msg))
-        DispatchMessage(&msg);
+    while (window.m_notifications == 0 && std::chrono::steady_clock::now() < deadline) {
+        while (PeekMessage(&msg, TRUE))
+            DispatchMessage(&msg);
+        Sleep(1);
+    }
+    EXPECT_EQ(window.m_notifications, 1) << "the worker did not announce its results in 30 s";
     worker->GetResults(records);
     worker->UnregisterWindow(window.GetSafeHwnd());
-    EXPECT_TRUE(StopScanThread(worker, INFINITE));
+    EXPECT_TRUE(StopScanThread(worker, 30000)) << "the worker did not end after its quit";
     window.DestroyWindow();
     EXPECT_EQ(platform.OpenHandleCount(), 0u);
     EXPECT_EQ(platform.OpenDeviceInfoSetCount(), 0u);

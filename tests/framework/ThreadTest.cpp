@@ -14,6 +14,7 @@ namespace ks {
 namespace {
 
 constexpr UINT kWork = WM_APP + 10;
+constexpr DWORD kLimit = 30000;  // ms: every wait here has a bound, far beyond what it takes
 constexpr UINT kOther = WM_APP + 11;
 
 std::atomic<int> g_deleted{0};
@@ -30,8 +31,8 @@ class CRecordingThread : public CWinThread {
 
   protected:
     void OnWork(WPARAM w, LPARAM) {
-        if (w == 1)
-            WaitForSingleObject(s_release, INFINITE);
+        if (w == 1 && WaitForSingleObject(s_release, kLimit) != WAIT_OBJECT_0)
+            s_log->push_back(-1);  // never released
         s_log->push_back(static_cast<int>(w));
     }
     DECLARE_MESSAGE_MAP()
@@ -62,7 +63,7 @@ TEST(WinThreadTest, HandlersRunInOrderAndQuitWaitsForTheRunningOne) {
     ASSERT_TRUE(t->PostThreadMessage(WM_QUIT, 0, 0));
     EXPECT_EQ(WaitForSingleObject(h, 50), WAIT_TIMEOUT);  // still in its first handler
     SetEvent(CRecordingThread::s_release);
-    EXPECT_EQ(WaitForSingleObject(h, INFINITE), WAIT_OBJECT_0);
+    ASSERT_EQ(WaitForSingleObject(h, kLimit), WAIT_OBJECT_0) << "the thread did not end";
     EXPECT_EQ(log, (std::vector<int>{1, 2}));
     EXPECT_EQ(g_deleted.load(), 1);  // deleted itself as it ended
     CloseHandle(h);
@@ -165,7 +166,7 @@ TEST(SyncTest, NamedMutexIsOwnedOnceAndRecursiveForItsOwner) {
     DWORD id = 0;
     HANDLE t = CreateThread(&HoldNamedMutex, result, &id);
     ASSERT_NE(t, nullptr);
-    WaitForSingleObject(t, INFINITE);
+    ASSERT_EQ(WaitForSingleObject(t, kLimit), WAIT_OBJECT_0) << "the other thread did not end";
     CloseHandle(t);
     EXPECT_EQ(result[0], static_cast<DWORD>(TRUE));
     EXPECT_EQ(result[1], WAIT_TIMEOUT);
@@ -177,8 +178,8 @@ TEST(SyncTest, NamedMutexIsOwnedOnceAndRecursiveForItsOwner) {
 unsigned OwnAndEnd(void*) {
     BOOL existed = FALSE;
     HANDLE m = CreateMutexObject(FALSE, "ks-test-abandoned-{3C9B}", &existed);
-    WaitForSingleObject(m, INFINITE);
-    return 0;  // ends owning it, and never closes its handle
+    WaitForSingleObject(m, kLimit);  // nobody else holds it: granted at once
+    return 0;                        // ends owning it, and never closes its handle
 }
 
 TEST(SyncTest, MutexOfAThreadThatEndedOwningItIsAbandoned) {
@@ -188,7 +189,7 @@ TEST(SyncTest, MutexOfAThreadThatEndedOwningItIsAbandoned) {
     DWORD id = 0;
     HANDLE t = CreateThread(&OwnAndEnd, nullptr, &id);
     ASSERT_NE(t, nullptr);
-    ASSERT_EQ(WaitForSingleObject(t, INFINITE), WAIT_OBJECT_0);
+    ASSERT_EQ(WaitForSingleObject(t, kLimit), WAIT_OBJECT_0) << "the owning thread did not end";
     CloseHandle(t);
     EXPECT_FALSE(guard.Lock(10));
     // The abandoned wait granted ownership all the same, as the system does.

@@ -1,5 +1,6 @@
 #include "tests/support/FakePlatforms.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace ks::test {
@@ -15,12 +16,14 @@ void CPassGate::Enter() {
     std::unique_lock<std::mutex> lock(m_mutex);
     int pass = ++m_started;
     m_cv.notify_all();
-    m_cv.wait(lock, [&] { return m_open || m_released >= pass; });
+    if (!m_cv.wait_for(lock, 2 * kGateWaitLimit, [&] { return m_open || m_released >= pass; }))
+        std::fprintf(stderr, "pass %d was held at the gate for %lld s and goes on\n", pass,
+                     static_cast<long long>((2 * kGateWaitLimit).count()));
 }
 
-void CPassGate::WaitForPassesStarted(int count) {
+bool CPassGate::WaitForPassesStarted(int count) {
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_cv.wait(lock, [&] { return m_started >= count; });
+    return m_cv.wait_for(lock, kGateWaitLimit, [&] { return m_started >= count; });
 }
 
 void CPassGate::ReleaseOne() {

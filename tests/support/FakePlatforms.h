@@ -5,6 +5,7 @@
 //  CPassGate is that gate, for any platform a test wants to hold the same way.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 
@@ -63,13 +64,19 @@ class CFakeEmptyPlatform : public IPlatform {
     BOOL GetVolumeNameForVolumeMountPointA(const char*, char*, DWORD) override { return FALSE; }
 };
 
+// Every wait here has a bound, so that a worker that never comes fails its test with a
+// message instead of running into CTest's time-out.
+inline constexpr std::chrono::seconds kGateWaitLimit{30};
+
 class CPassGate {
   public:
     // Called by the platform at the start of every pass: counts the pass and holds it until
-    // it is released.
+    // it is released. A pass held longer than kGateWaitLimit twice over goes on, with a
+    // message: the test that held it has failed or forgotten it.
     void Enter();
-    // Blocks until `count` passes have started (reached the gate).
-    void WaitForPassesStarted(int count);
+    // Blocks until `count` passes have started (reached the gate), at most kGateWaitLimit;
+    // false if they have not.
+    [[nodiscard]] bool WaitForPassesStarted(int count);
     // Lets one more held pass through; Open() lets every pass through from now on.
     void ReleaseOne();
     void Open();
@@ -87,7 +94,9 @@ class CFakeGatedPlatform : public CFakeEmptyPlatform {
   public:
     // Every pass of this empty machine opens "\\.\HCD0" once, and first of its opens.
     HANDLE CreateFileA(const char* path, DWORD, DWORD, void*, DWORD, DWORD, HANDLE) override;
-    void WaitForPassesStarted(int count) { m_gate.WaitForPassesStarted(count); }
+    [[nodiscard]] bool WaitForPassesStarted(int count) {
+        return m_gate.WaitForPassesStarted(count);
+    }
     void ReleaseOne() { m_gate.ReleaseOne(); }
     void Open() { m_gate.Open(); }
     int PassesStarted() { return m_gate.PassesStarted(); }

@@ -228,7 +228,7 @@ TEST_F(KeyScoutDlgTest, AStormOfDeviceChangesDuringAScanCostsOneMoreScanAndNever
     TheApp().StartScanThread();
     CObservedDlg dialog;
     ASSERT_TRUE(dialog.Create(IDD_KEYSCOUT_DIALOG));
-    gate.WaitForPassesStarted(1);  // the first scan, held
+    ASSERT_TRUE(gate.WaitForPassesStarted(1)) << "the first scan did not start";  // held
 
     // Three hundred broadcasts while the scan runs: each returns at once (the window thread
     // never waits for a scan), and they all fold into one further pass.
@@ -238,7 +238,7 @@ TEST_F(KeyScoutDlgTest, AStormOfDeviceChangesDuringAScanCostsOneMoreScanAndNever
                            0);
     EXPECT_EQ(dialog.m_deviceChanges - before, 300);
     gate.ReleaseOne();
-    gate.WaitForPassesStarted(2);
+    ASSERT_TRUE(gate.WaitForPassesStarted(2)) << "the folded broadcasts started no further pass";
     gate.ReleaseOne();
     ASSERT_TRUE(
         PumpUntil([&] { return dialog.m_listHardware.GetItemCount() == 4; }, dialog.m_hWnd));

@@ -1,12 +1,16 @@
 // The scan worker: request folding, notifications and the quit message, driven by a
 // platform whose passes block until the test lets them through (no sleeps, no timing).
+// Every wait has a bound (kLimit) and fails with a message when it runs out.
 #include <gtest/gtest.h>
 
 #include <map>
 
 #include "app/ScanThreadControl.h"
 #include "framework/Wnd.h"
+#include "platform/model/ModelPlatform.h"
+#include "platform/sim/FixtureLoader.h"
 #include "tests/support/FakePlatforms.h"
+#include "tests/support/TestData.h"
 #include "worker/KeyScoutThread.h"
 
 namespace ks {
@@ -21,6 +25,8 @@ struct CKeyScoutThreadProbe {
 };
 
 namespace {
+
+constexpr DWORD kLimit = 30000;  // ms: far beyond what any step here takes
 
 class CCountingWindow : public CWnd {
   public:
@@ -47,7 +53,7 @@ class WorkerTest : public ::testing::Test {
     // Opens the gate, quits the worker and waits for its thread to end.
     void Stop() {
         m_platform.Open();
-        ASSERT_TRUE(StopScanThread(m_worker, INFINITE));
+        ASSERT_TRUE(StopScanThread(m_worker, kLimit)) << "the worker did not end after its quit";
     }
     // Dispatches what is queued for this thread; counts messages addressed to `other`.
     int Drain(HWND other = 0) {
@@ -71,11 +77,11 @@ class WorkerTest : public ::testing::Test {
 TEST_F(WorkerTest, RequestsDuringAPassFoldIntoExactlyOneMorePass) {
     Start();
     m_worker->RequestScan();
-    m_platform.WaitForPassesStarted(1);
+    ASSERT_TRUE(m_platform.WaitForPassesStarted(1)) << "pass 1 did not start";
     for (int i = 0; i < 10; ++i)
         m_worker->RequestScan();
     m_platform.ReleaseOne();
-    m_platform.WaitForPassesStarted(2);
+    ASSERT_TRUE(m_platform.WaitForPassesStarted(2)) << "pass 2 did not start";
     m_platform.ReleaseOne();
     Stop();
     Drain();
@@ -102,18 +108,20 @@ TEST_F(WorkerTest, RequestsWhileIdleAreNotFolded) {
 TEST_F(WorkerTest, RequestLandingAfterTheLastCheckIsServed) {
     Start();
     m_worker->RequestScan();
-    m_platform.WaitForPassesStarted(1);
+    ASSERT_TRUE(m_platform.WaitForPassesStarted(1)) << "pass 1 did not start";
     // Hold the busy flag so that the worker, once its pass is done, cannot clear it; then
     // leave a request behind as RequestScan does when it finds the worker busy. Wherever
     // the worker is when it lands (before or after its last look at the rescan flag), the
     // request must be served by exactly one more pass.
     CGuardedValue<int>& busy = CKeyScoutThreadProbe::Busy(*m_worker);
-    ASSERT_EQ(WaitForSingleObject(busy.m_hSemaphore, INFINITE), WAIT_OBJECT_0);
+    ASSERT_EQ(WaitForSingleObject(busy.m_hSemaphore, kLimit), WAIT_OBJECT_0)
+        << "the busy flag's guard was never free";
     m_platform.ReleaseOne();
-    ASSERT_EQ(WaitForSingleObject(m_worker->m_scanDoneEvent.m_hObject, INFINITE), WAIT_OBJECT_0);
+    ASSERT_EQ(WaitForSingleObject(m_worker->m_scanDoneEvent.m_hObject, kLimit), WAIT_OBJECT_0)
+        << "no pass finished";
     CKeyScoutThreadProbe::Rescan(*m_worker).Write(1);
     ReleaseSemaphore(busy.m_hSemaphore, 1, nullptr);
-    m_platform.WaitForPassesStarted(2);
+    ASSERT_TRUE(m_platform.WaitForPassesStarted(2)) << "pass 2 did not start";
     m_platform.ReleaseOne();
     Stop();
     Drain();
@@ -124,17 +132,17 @@ TEST_F(WorkerTest, RequestLandingAfterTheLastCheckIsServed) {
 TEST_F(WorkerTest, QuitDuringAPassTakesEffectAfterThePassAndItsRescan) {
     Start();
     m_worker->RequestScan();
-    m_platform.WaitForPassesStarted(1);
+    ASSERT_TRUE(m_platform.WaitForPassesStarted(1)) << "pass 1 did not start";
     m_worker->RequestScan();  // folded
     HANDLE thread = DuplicateHandle(m_worker->m_hThread);
     ASSERT_NE(thread, nullptr);
     m_worker->PostThreadMessage(WM_QUIT, 0, 0);
     m_platform.ReleaseOne();
-    m_platform.WaitForPassesStarted(2);
+    ASSERT_TRUE(m_platform.WaitForPassesStarted(2)) << "pass 2 did not start";
     EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_TIMEOUT)
         << "the worker quit in the middle of its work";
     m_platform.ReleaseOne();
-    EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(thread, kLimit), WAIT_OBJECT_0) << "the worker did not quit";
     CloseHandle(thread);
     m_worker = nullptr;  // it has deleted itself
     Drain();
@@ -151,10 +159,11 @@ TEST_F(WorkerTest, WindowsGetTheirFirstMessageAndDeadOnesNothing) {
 
     // Destroyed during a pass: still registered when the pass ends, never posted to.
     m_worker->RequestScan();
-    m_platform.WaitForPassesStarted(1);
+    ASSERT_TRUE(m_platform.WaitForPassesStarted(1)) << "pass 1 did not start";
     gone.DestroyWindow();
     m_platform.ReleaseOne();
-    ASSERT_EQ(WaitForSingleObject(m_worker->m_scanDoneEvent.m_hObject, INFINITE), WAIT_OBJECT_0);
+    ASSERT_EQ(WaitForSingleObject(m_worker->m_scanDoneEvent.m_hObject, kLimit), WAIT_OBJECT_0)
+        << "no pass finished";
     EXPECT_EQ(Drain(goneHandle), 0);
     EXPECT_EQ(Notifications(), 1);
     EXPECT_EQ(m_window.m_received[WM_APP + 7], 0);
@@ -164,7 +173,8 @@ TEST_F(WorkerTest, WindowsGetTheirFirstMessageAndDeadOnesNothing) {
     // (a RequestScan then would only be folded into a pass without pruning).
     m_platform.Open();
     m_worker->PostThreadMessage(WM_KEYSCOUT_SCAN, 0, 0);
-    ASSERT_EQ(WaitForSingleObject(m_worker->m_scanDoneEvent.m_hObject, INFINITE), WAIT_OBJECT_0);
+    ASSERT_EQ(WaitForSingleObject(m_worker->m_scanDoneEvent.m_hObject, kLimit), WAIT_OBJECT_0)
+        << "no pass finished";
     auto windows = CKeyScoutThreadProbe::Windows(*m_worker);
     EXPECT_EQ(windows.count(goneHandle), 0u);
     EXPECT_EQ(windows.at(m_window.GetSafeHwnd()), WM_KEYSCOUT_SCAN);
@@ -179,14 +189,41 @@ TEST_F(WorkerTest, UnregisteredWindowIsNotNotifiedAndResultsStartEmpty) {
     EXPECT_TRUE(before.IsEmpty());
 
     m_worker->RequestScan();
-    m_platform.WaitForPassesStarted(1);
+    ASSERT_TRUE(m_platform.WaitForPassesStarted(1)) << "pass 1 did not start";
     m_worker->UnregisterWindow(m_window.GetSafeHwnd());
     m_worker->UnregisterWindow(m_window.GetSafeHwnd() + 1000);  // never registered: no effect
     m_platform.ReleaseOne();
-    ASSERT_EQ(WaitForSingleObject(m_worker->m_scanDoneEvent.m_hObject, INFINITE), WAIT_OBJECT_0);
+    ASSERT_EQ(WaitForSingleObject(m_worker->m_scanDoneEvent.m_hObject, kLimit), WAIT_OBJECT_0)
+        << "no pass finished";
     Stop();
     Drain();
     EXPECT_EQ(Notifications(), 0);
+}
+
+TEST_F(WorkerTest, APassThatFindsNothingStillPublishesItsEmptyList) {
+    // The last device pulled out: the list the window fetches must be empty, not the one
+    // from before (the device would stay on screen).
+    Start();
+    m_platform.Open();
+    {
+        CModelPlatform machine(LoadMachineFile(test::DataPath("ui-three-devices.json")));
+        CPlatformScope withDevices(machine);
+        m_worker->RequestScan();
+        ASSERT_EQ(WaitForSingleObject(m_worker->m_scanDoneEvent.m_hObject, kLimit), WAIT_OBJECT_0)
+            << "the pass over the machine with devices did not finish";
+        CDeviceRecordList records;
+        m_worker->GetResults(records);
+        ASSERT_EQ(records.GetCount(), 3);
+    }
+    m_worker->RequestScan();  // now over the empty machine
+    ASSERT_EQ(WaitForSingleObject(m_worker->m_scanDoneEvent.m_hObject, kLimit), WAIT_OBJECT_0)
+        << "the pass over the empty machine did not finish";
+    CDeviceRecordList records;
+    m_worker->GetResults(records);
+    EXPECT_TRUE(records.IsEmpty()) << "the list of the pass before stayed published";
+    Stop();
+    Drain();
+    EXPECT_EQ(Notifications(), 2);  // the empty pass announced itself too
 }
 
 }  // namespace
