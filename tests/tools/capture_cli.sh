@@ -22,7 +22,7 @@ same() {  # same WHAT FILE1 FILE2
 go() {  # go OUT ERR ARGS...: the tool's exit code in $dir/rc
     local out=$1 err=$2
     shift 2
-    $run "$tool" "$@" > "$out" 2> "$err"
+    timeout 120 $run "$tool" "$@" > "$out" 2> "$err"  # 124: it hung
     echo $? > "$dir/rc"
 }
 

@@ -13,7 +13,7 @@ check() {
     else fail=$((fail + 1)); echo "FAILED: $1"; echo "  expected: $2"; echo "  actual:   $3"; fi
 }
 has() { case "$2" in *"$3"*) check "$1" yes yes ;; *) check "$1" "text containing '$3'" "$2" ;; esac; }
-go() { $run "$tool" "$@" > "$dir/out" 2> "$dir/err"; echo $? > "$dir/rc"; tr -d '\r' < "$dir/out" > "$dir/o"; tr -d '\r' < "$dir/err" > "$dir/e"; }
+go() { timeout 120 $run "$tool" "$@" > "$dir/out" 2> "$dir/err"; echo $? > "$dir/rc"; tr -d '\r' < "$dir/out" > "$dir/o"; tr -d '\r' < "$dir/err" > "$dir/e"; }
 
 go --bogus
 check "an unknown argument fails" 2 "$(cat "$dir/rc")"

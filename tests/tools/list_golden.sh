@@ -19,9 +19,9 @@ go() {  # go OUT ARGS...: the tool's stdout, without \r, in OUT
     local out=$1
     shift
     if [ -n "$run" ]; then
-        LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 $run "$tool" "$@" > "$dir/raw" 2> "$dir/err"
+        LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 timeout 120 $run "$tool" "$@" > "$dir/raw" 2> "$dir/err"
     else
-        "$tool" "$@" > "$dir/raw" 2> "$dir/err"
+        timeout 120 "$tool" "$@" > "$dir/raw" 2> "$dir/err"
     fi
     local rc=$?
     if [ "$rc" -ne 0 ]; then echo "FAILED: keyscout-list $* exited with $rc"; cat "$dir/err"; fail=1; fi

@@ -45,7 +45,7 @@ for key in Return alt+q; do
 done
 
 # No display: one line on the error stream, and the list on the standard output.
-out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$exe" 2>"${TMPDIR:-/tmp}/keyscout.err"); rc=$?
+out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM timeout 60 "$exe" 2>"${TMPDIR:-/tmp}/keyscout.err"); rc=$?
 err=$(cat "${TMPDIR:-/tmp}/keyscout.err"); rm -f "${TMPDIR:-/tmp}/keyscout.err"
 check "without a display it ends with status 0" 0 "$rc"
 check "... saying so in one line" 1 "$(printf '%s\n' "$err" | grep -c .)"
@@ -54,7 +54,7 @@ check "... and prints the list (or that it is empty)" yes "$( [ -n "$out" ] && e
 
 # A display that does not answer is no display either (Qt would end the program).
 for n in $(seq 200 230); do [ -e "/tmp/.X11-unix/X$n" ] || { silent=":$n"; break; }; done
-out=$(DISPLAY="$silent" "$exe" 2>/dev/null); rc=$?
+out=$(DISPLAY="$silent" timeout 60 "$exe" 2>/dev/null); rc=$?
 check "a display that does not answer: it ends with status 0" 0 "$rc"
 check "... and prints the list instead" yes "$( [ -n "$out" ] && echo yes)"
 
