@@ -13,6 +13,7 @@ CKeyScoutThread::CKeyScoutThread() : m_scanner(&m_entries) {
     m_scanner.m_nodeFieldMask = kScannerNodeFields;
     m_busy.Write(0);
     m_rescan.Write(0);
+    m_queued.Write(0);
 }
 
 CKeyScoutThread::~CKeyScoutThread() = default;
@@ -38,7 +39,7 @@ void CKeyScoutThread::UnregisterWindow(HWND window) {
 
 void CKeyScoutThread::RequestScan() {
     if (m_busy.Read() != 1) {
-        PostThreadMessage(WM_KEYSCOUT_SCAN, 0, 0);
+        PostPass();
         return;
     }
     m_rescan.Write(1);
@@ -46,7 +47,15 @@ void CKeyScoutThread::RequestScan() {
     // of it and the write above, after its own last look at the rescan flag: then this
     // request would wait for the next one. Whoever clears the flag first posts the pass.
     if (m_busy.Read() == 0 && m_rescan.Exchange(0) == 1)
-        PostThreadMessage(WM_KEYSCOUT_SCAN, 0, 0);
+        PostPass();
+}
+
+void CKeyScoutThread::PostPass() {
+    // A pass that is queued and has not begun serves this request too: it begins after it.
+    if (m_queued.Exchange(1) == 1)
+        return;
+    if (PostThreadMessage(WM_KEYSCOUT_SCAN, 0, 0) == FALSE)
+        m_queued.Write(0);  // the queue is gone (the worker is ending): nothing is queued
 }
 
 void CKeyScoutThread::GetResults(CDeviceRecordList& records) {
@@ -56,6 +65,9 @@ void CKeyScoutThread::GetResults(CDeviceRecordList& records) {
 void CKeyScoutThread::OnScanRequest(WPARAM, LPARAM) {
     PruneWindows();
     m_busy.Write(1);
+    // From here a request finds the worker busy and leaves the rescan flag instead; one
+    // that found it idle a moment ago may still post a pass of its own (at most one).
+    m_queued.Write(0);
     do {
         m_rescan.Write(0);
         RunScan();
@@ -66,7 +78,7 @@ void CKeyScoutThread::OnScanRequest(WPARAM, LPARAM) {
     // A request that came in after the last look above, while busy was still set, left
     // only the rescan flag behind: serve it with a fresh request to ourselves.
     if (m_rescan.Exchange(0) == 1)
-        PostThreadMessage(WM_KEYSCOUT_SCAN, 0, 0);
+        PostPass();
 }
 
 void CKeyScoutThread::PruneWindows() {

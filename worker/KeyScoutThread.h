@@ -4,8 +4,8 @@
 //
 // Threads: RegisterWindow, UnregisterWindow, RequestScan and GetResults are called on a
 // window thread (any thread); InitInstance, ExitInstance and OnScanRequest run on the
-// worker's own thread. The window map, the published list, the busy flag and the rescan
-// flag each have their own guard, and no code holds two of them at once.
+// worker's own thread. The window map, the published list, the busy, rescan and queued
+// flags each have their own guard, and no code holds two of them at once.
 #pragma once
 
 #include <map>
@@ -54,12 +54,17 @@ class CKeyScoutThread : public CWinThread {
     void BuildRecords(CDeviceRecordList& records);
     void PublishResults(const CDeviceRecordList& records);
     void NotifyWindows();
+    void PostPass();
 
     std::map<HWND, UINT> m_windows;
     CSemaphore m_windowsLock{1, 1};
     CGuardedValue<CDeviceRecordList> m_results;
     CGuardedValue<int> m_busy{0};
     CGuardedValue<int> m_rescan{0};
+    // Set while a scan message is in the worker's queue and its pass has not yet begun:
+    // every request that finds the worker idle meanwhile is served by that pass, so a
+    // storm of requests queues one pass, not one per request.
+    CGuardedValue<int> m_queued{0};
     CUsbDeviceScanner m_scanner;
     std::vector<CUsbDeviceEntry> m_entries;
 

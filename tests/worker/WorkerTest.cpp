@@ -89,16 +89,24 @@ TEST_F(WorkerTest, RequestsDuringAPassFoldIntoExactlyOneMorePass) {
     EXPECT_EQ(Notifications(), 2);
 }
 
-TEST_F(WorkerTest, RequestsWhileIdleAreNotFolded) {
-    // Suspended, the worker takes no message: both requests find it idle and post.
+TEST_F(WorkerTest, RequestsWhileIdleFoldIntoTheOnePassTheyQueue) {
+    // Suspended, the worker takes no message: every request finds it idle. The first queues
+    // a pass; the others are served by that pass, which begins after all of them, so a
+    // storm of broadcasts queues one pass and not hundreds.
     m_worker = static_cast<CKeyScoutThread*>(
         AfxBeginThread(RUNTIME_CLASS(CKeyScoutThread), 0, 0, CREATE_SUSPENDED));
     ASSERT_NE(m_worker, nullptr);
     m_worker->RegisterWindow(m_window.GetSafeHwnd(), WM_KEYSCOUT_SCAN);
-    m_worker->RequestScan();
-    m_worker->RequestScan();
+    for (int i = 0; i < 300; ++i)
+        m_worker->RequestScan();
     m_platform.Open();
     m_worker->ResumeThread();
+    ASSERT_TRUE(m_platform.WaitForPassesStarted(1)) << "the queued pass did not start";
+    ASSERT_EQ(WaitForSingleObject(m_worker->m_scanDoneEvent.m_hObject, kLimit), WAIT_OBJECT_0)
+        << "the queued pass did not finish";
+    // Idle again: the next request queues a pass of its own.
+    m_worker->RequestScan();
+    ASSERT_TRUE(m_platform.WaitForPassesStarted(2)) << "a request after the pass was lost";
     Stop();
     Drain();
     EXPECT_EQ(m_platform.PassesStarted(), 2);
