@@ -16,9 +16,12 @@ int main(int argc, char** argv) {
     HANDLE mutex = CreateMutexObject(TRUE, argv[1], &existed);
     if (mutex == nullptr)
         return 1;
-    if (FILE* f = std::fopen((dir + "/ready").c_str(), "wb")) {
+    // Written aside and renamed, so that the script, which waits for the file to exist,
+    // never reads it empty.
+    if (FILE* f = std::fopen((dir + "/ready.part").c_str(), "wb")) {
         std::fputs(existed ? "not-owned" : "owned", f);
         std::fclose(f);
+        std::rename((dir + "/ready.part").c_str(), (dir + "/ready").c_str());
     }
     const std::string release = dir + "/release";
     for (int waited = 0; waited < 60000; waited += 10) {
