@@ -1,9 +1,11 @@
 #include "platform/model/ModelPlatform.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <limits>
 #include <map>
+#include <unordered_map>
 #include <utility>
 
 #include "framework/CodePage.h"
@@ -65,6 +67,23 @@ std::string ToAnsi(std::u16string_view wide) {
     return Utf16ToAnsi(wide.data(), wide.size());
 }
 
+// A name as the model compares names, without regard to ASCII letter case: the key of the
+// lookup tables.
+std::string FoldedKey(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return out;
+}
+std::u16string FoldedKey(std::u16string_view s) {
+    std::u16string out(s);
+    for (char16_t& c : out)
+        if (c >= u'a' && c <= u'z')
+            c = static_cast<char16_t>(c - u'a' + u'A');
+    return out;
+}
+
 bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
     return s.size() >= prefix.size() && EqualsNoCaseAscii(s.substr(0, prefix.size()), prefix);
 }
@@ -121,6 +140,19 @@ struct CModelPlatform::CState {
     std::vector<bool> m_vNodeVanished;
     // Per hub: the (hub, port) places that carry it, for hubs behind a vanished port.
     std::vector<std::vector<std::pair<std::size_t, DWORD>>> m_vHubUpstream;
+    bool m_bAnyPortVanishes = false;  // whether any port has m_optVanishAfter
+
+    // What the model is asked by name, looked up by name: keys are folded (FoldedKey). The
+    // model does not change after construction, so neither do these.
+    std::vector<std::string> m_vAnsiIds;  // each node's instance ID in the ANSI code page
+    std::unordered_map<std::string, std::size_t> m_mapNodeByAnsiId;  // the first node
+    std::unordered_map<std::string, std::size_t> m_mapNodeById;      // UTF-8; the first node
+    // Where each node stands among its parent's children (npos: nowhere).
+    std::vector<std::size_t> m_vChildPosition;
+    std::unordered_map<std::string, std::size_t> m_mapHubByAnsiName;         // the last hub
+    std::unordered_map<std::string, std::size_t> m_mapControllerByAnsiPath;  // the last one
+    std::unordered_map<std::string, std::size_t> m_mapVolumeByAnsiPath;      // the first one
+    std::array<std::optional<std::size_t>, 26> m_aVolumeByLetter;            // the first one
 };
 
 namespace {
@@ -131,18 +163,51 @@ enum class EAction { Answer, Fail, NoWrite };
 
 CModelPlatform::CModelPlatform(CMachineModel model)
     : m_model(std::move(model)), m_pState(std::make_unique<CState>()) {
-    m_pState->m_vNodeCalls.assign(m_model.m_vNodes.size(), 0);
-    m_pState->m_vNodeVanished.assign(m_model.m_vNodes.size(), false);
-    m_pState->m_vHubUpstream.resize(m_model.m_vHubs.size());
+    CState& st = *m_pState;
+    const std::size_t nodes = m_model.m_vNodes.size();
+    st.m_vNodeCalls.assign(nodes, 0);
+    st.m_vNodeVanished.assign(nodes, false);
+    st.m_vAnsiIds.reserve(nodes);
+    st.m_vChildPosition.assign(nodes, std::string::npos);
+    for (std::size_t i = 0; i < nodes; ++i) {
+        const CDevNode& node = m_model.m_vNodes[i];
+        st.m_vAnsiIds.push_back(ToAnsi(std::string_view(node.m_strInstanceId)));
+        st.m_mapNodeByAnsiId.emplace(FoldedKey(st.m_vAnsiIds.back()), i);
+        st.m_mapNodeById.emplace(FoldedKey(node.m_strInstanceId), i);
+        for (std::size_t k = node.m_vChildren.size(); k-- > 0;)
+            if (node.m_vChildren[k] < nodes)
+                st.m_vChildPosition[node.m_vChildren[k]] = k;
+    }
+
+    std::unordered_map<std::u16string, std::vector<std::size_t>> hubsByName;
+    for (std::size_t h = 0; h < m_model.m_vHubs.size(); ++h) {
+        const std::u16string& name = m_model.m_vHubs[h].m_wstrName;
+        hubsByName[FoldedKey(name)].push_back(h);
+        st.m_mapHubByAnsiName[FoldedKey(ToAnsi(std::u16string_view(name)))] = h;
+    }
+    st.m_vHubUpstream.resize(m_model.m_vHubs.size());
     for (std::size_t h = 0; h < m_model.m_vHubs.size(); ++h) {
         for (const CUsbPort& port : m_model.m_vHubs[h].m_vPorts) {
             if (!port.m_optDevice || !port.m_optDevice->m_optHubName)
                 continue;
-            for (std::size_t c = 0; c < m_model.m_vHubs.size(); ++c)
-                if (EqualsNoCaseAscii(std::u16string_view(m_model.m_vHubs[c].m_wstrName),
-                                      std::u16string_view(*port.m_optDevice->m_optHubName)))
-                    m_pState->m_vHubUpstream[c].emplace_back(h, port.m_dwPort);
+            st.m_bAnyPortVanishes = st.m_bAnyPortVanishes || port.m_faults.m_optVanishAfter;
+            auto it = hubsByName.find(FoldedKey(*port.m_optDevice->m_optHubName));
+            if (it != hubsByName.end())
+                for (std::size_t c : it->second)
+                    st.m_vHubUpstream[c].emplace_back(h, port.m_dwPort);
         }
+    }
+    for (std::size_t c = 0; c < m_model.m_vControllers.size(); ++c)
+        if (const auto& ip = m_model.m_vControllers[c].m_optInterfacePath)
+            st.m_mapControllerByAnsiPath[FoldedKey(ToAnsi(std::string_view(*ip)))] = c;
+    for (std::size_t v = 0; v < m_model.m_vVolumes.size(); ++v) {
+        const CVolume& vol = m_model.m_vVolumes[v];
+        if (vol.m_optInterfacePath)
+            st.m_mapVolumeByAnsiPath.emplace(
+                FoldedKey(ToAnsi(std::string_view(*vol.m_optInterfacePath))), v);
+        for (char letter : vol.m_vLetters)
+            if (letter >= 'A' && letter <= 'Z' && !st.m_aVolumeByLetter[letter - 'A'])
+                st.m_aVolumeByLetter[letter - 'A'] = v;
     }
 }
 
@@ -190,8 +255,15 @@ void CModelPlatform::ClearLog() {
 }
 
 DEVINST CModelPlatform::DevInstOf(std::string_view instanceId) const {
-    auto index = m_model.FindNode(instanceId);
+    auto index = FindNodeById(instanceId);
     return index ? kDevInstBase + static_cast<DEVINST>(*index) : 0;
+}
+
+std::optional<std::size_t> CModelPlatform::FindNodeById(std::string_view instanceId) const {
+    auto it = m_pState->m_mapNodeById.find(FoldedKey(instanceId));
+    if (it == m_pState->m_mapNodeById.end())
+        return std::nullopt;
+    return it->second;
 }
 
 // --- Shared fault and state helpers -----------------------------------------------------
@@ -268,20 +340,15 @@ HANDLE CModelPlatform::CreateFileA(const char* path, DWORD, DWORD, void*, DWORD,
     }
     // A host-controller interface path.
     if (!file) {
-        for (std::size_t i = 0; i < m_model.m_vControllers.size(); ++i) {
-            const auto& ip = m_model.m_vControllers[i].m_optInterfacePath;
-            if (ip && EqualsNoCaseAscii(std::string_view(ToAnsi(std::string_view(*ip))), p))
-                file = CState::COpenFile{CState::EKind::Controller, i, strPath, true};
-        }
+        auto it = m_pState->m_mapControllerByAnsiPath.find(FoldedKey(p));
+        if (it != m_pState->m_mapControllerByAnsiPath.end())
+            file = CState::COpenFile{CState::EKind::Controller, it->second, strPath, true};
     }
     // "\\.\<hub symbolic name>"
     if (!file && StartsWithNoCase(p, kDevicePrefix) && p.size() > kDevicePrefix.size()) {
-        const std::string_view name = p.substr(kDevicePrefix.size());
-        for (std::size_t i = 0; i < m_model.m_vHubs.size(); ++i)
-            if (EqualsNoCaseAscii(
-                    std::string_view(ToAnsi(std::u16string_view(m_model.m_vHubs[i].m_wstrName))),
-                    name))
-                file = CState::COpenFile{CState::EKind::Hub, i, strPath, true};
+        auto it = m_pState->m_mapHubByAnsiName.find(FoldedKey(p.substr(kDevicePrefix.size())));
+        if (it != m_pState->m_mapHubByAnsiName.end())
+            file = CState::COpenFile{CState::EKind::Hub, it->second, strPath, true};
     }
     if (!file)
         return INVALID_HANDLE_VALUE;
@@ -308,6 +375,8 @@ BOOL CModelPlatform::CloseHandle(HANDLE handle) {
 bool CModelPlatform::IsHubGone(std::size_t hub) const {
     // A hub is gone when a port that carries it has lost its device, or the hub above
     // that port is gone. The bound keeps a cyclic topology from recursing for ever.
+    if (!m_pState->m_bAnyPortVanishes)
+        return false;
     std::vector<std::size_t> pending{hub};
     std::vector<bool> seen(m_model.m_vHubs.size(), false);
     while (!pending.empty()) {
@@ -839,12 +908,10 @@ bool CModelPlatform::IsNodeGone(std::size_t index) const {
 }
 
 std::optional<std::size_t> CModelPlatform::FindNodeAnsi(std::string_view ansiId) const {
-    for (std::size_t i = 0; i < m_model.m_vNodes.size(); ++i)
-        if (EqualsNoCaseAscii(
-                std::string_view(ToAnsi(std::string_view(m_model.m_vNodes[i].m_strInstanceId))),
-                ansiId))
-            return i;
-    return std::nullopt;
+    auto it = m_pState->m_mapNodeByAnsiId.find(FoldedKey(ansiId));
+    if (it == m_pState->m_mapNodeByAnsiId.end())
+        return std::nullopt;
+    return it->second;
 }
 
 namespace {
@@ -925,7 +992,7 @@ CONFIGRET CModelPlatform::Navigate(ENavigate which, DEVINST* target, DEVINST dev
             break;
     }
     if (*link) {
-        auto to = m_model.FindNode(**link);
+        auto to = FindNodeById(**link);
         if (!to || IsNodeGone(*to))
             return CR_NO_SUCH_DEVNODE;
         *target = NodeHandle(*to);
@@ -946,9 +1013,11 @@ CONFIGRET CModelPlatform::Navigate(ENavigate which, DEVINST* target, DEVINST dev
             to = node.m_optParent;
     } else if (node.m_optParent && *node.m_optParent < m_model.m_vNodes.size()) {
         const auto& siblings = m_model.m_vNodes[*node.m_optParent].m_vChildren;
-        auto it = std::find(siblings.begin(), siblings.end(), nodeIndex);
-        if (it != siblings.end())
-            to = firstPresent(siblings, static_cast<std::size_t>(it - siblings.begin()) + 1);
+        // The node's own place among its parent's children; a hand-built model whose
+        // parent does not list the node has none, and the node no next sibling.
+        const std::size_t at = m_pState->m_vChildPosition[nodeIndex];
+        if (at < siblings.size() && siblings[at] == nodeIndex)
+            to = firstPresent(siblings, at + 1);
     }
     if (!to)
         return CR_NO_SUCH_DEVNODE;
@@ -984,7 +1053,7 @@ CONFIGRET CModelPlatform::CM_Get_Device_IDA(DEVINST devInst, char* buffer, ULONG
     CONFIGRET r;
     if (ApplyCmFault(m_model.m_vNodes[nodeIndex].m_faults.m_optDeviceId, &r))
         return r;
-    const std::string id = ToAnsi(std::string_view(m_model.m_vNodes[nodeIndex].m_strInstanceId));
+    const std::string& id = m_pState->m_vAnsiIds[nodeIndex];
     if (length > id.size()) {
         std::memcpy(buffer, id.c_str(), id.size() + 1);
         return CR_SUCCESS;
@@ -1002,7 +1071,7 @@ std::optional<std::string> CModelPlatform::IdList(const char* filter, ULONG flag
         // Every present device.
         for (std::size_t i = 0; i < m_model.m_vNodes.size(); ++i)
             if (!IsNodeGone(i))
-                list += ToAnsi(std::string_view(m_model.m_vNodes[i].m_strInstanceId)) + '\0';
+                list += m_pState->m_vAnsiIds[i] + '\0';
     } else if (flags == CM_GETIDLIST_FILTER_REMOVALRELATIONS) {
         if (filter == nullptr) {
             *result = CR_INVALID_POINTER;
@@ -1142,22 +1211,18 @@ BOOL CModelPlatform::GetVolumeNameForVolumeMountPointA(const char* mountPoint, c
     if (mp.size() == 3 && mp[1] == ':' && mp[2] == '\\') {
         const char letter =
             (mp[0] >= 'a' && mp[0] <= 'z') ? static_cast<char>(mp[0] - 'a' + 'A') : mp[0];
-        for (const CVolume& v : m_model.m_vVolumes)
-            if (std::find(v.m_vLetters.begin(), v.m_vLetters.end(), letter) != v.m_vLetters.end()) {
-                found = &v;
-                fault = v.m_faults.m_rootMountPoint;
-                break;
+        if (letter >= 'A' && letter <= 'Z') {
+            if (const auto& v = m_pState->m_aVolumeByLetter[letter - 'A']) {
+                found = &m_model.m_vVolumes[*v];
+                fault = found->m_faults.m_rootMountPoint;
             }
+        }
     } else if (mp.size() > 1 && mp.back() == '\\') {
-        const std::string_view path = mp.substr(0, mp.size() - 1);
-        for (const CVolume& v : m_model.m_vVolumes)
-            if (v.m_optInterfacePath &&
-                EqualsNoCaseAscii(std::string_view(ToAnsi(std::string_view(*v.m_optInterfacePath))),
-                                  path)) {
-                found = &v;
-                fault = v.m_faults.m_interfaceMountPoint;
-                break;
-            }
+        auto it = m_pState->m_mapVolumeByAnsiPath.find(FoldedKey(mp.substr(0, mp.size() - 1)));
+        if (it != m_pState->m_mapVolumeByAnsiPath.end()) {
+            found = &m_model.m_vVolumes[it->second];
+            fault = found->m_faults.m_interfaceMountPoint;
+        }
     }
     if (found == nullptr || fault == ECallFault::Fail)
         return FALSE;

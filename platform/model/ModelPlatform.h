@@ -125,7 +125,9 @@ class CModelPlatform : public IPlatform {
     void TouchNode(std::size_t index);
     bool IsNodeGone(std::size_t index) const;
     CONFIGRET LiveNode(DEVINST devInst, std::size_t* index);
+    // The first node with this instance ID (ANSI, or the model's UTF-8), letter case aside.
     std::optional<std::size_t> FindNodeAnsi(std::string_view ansiId) const;
+    std::optional<std::size_t> FindNodeById(std::string_view instanceId) const;
     CONFIGRET Navigate(ENavigate which, DEVINST* target, DEVINST devInst, ULONG flags);
     std::optional<std::string> IdList(const char* filter, ULONG flags, CONFIGRET* result,
                                       bool sizeQuery);

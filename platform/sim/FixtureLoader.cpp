@@ -115,7 +115,9 @@ class CReader {
         if (const Json* tree = Find(root, "deviceTree"))
             ReadNode(*tree, "/deviceTree", std::nullopt);
         else
-            m_model.AddNode(RootNode(), std::nullopt);
+            Unique(m_mapInstanceIds,
+                   m_model.m_vNodes[m_model.AddNode(RootNode(), std::nullopt)].m_strInstanceId,
+                   "/deviceTree", "instance ID");
         if (const Json* list = Find(root, "controllers")) {
             const std::string path = "/controllers";
             ExpectArray(*list, path);
@@ -349,7 +351,8 @@ class CReader {
     // --- USB topology -----------------------------------------------------------------
 
     void CheckNodeRef(const std::string& id, const std::string& path) const {
-        if (!m_model.FindNode(id))
+        // Every node's instance ID is in m_mapInstanceIds, upper-cased as FindNode compares.
+        if (m_mapInstanceIds.count(Upper(id)) == 0)
             Fail(path, "no node of /deviceTree has the instance ID \"" + id + "\"");
     }
 
@@ -805,19 +808,23 @@ class CReader {
     std::map<char, std::string> m_mapLetters;
 };
 
-// Rejects a key given twice in one object (the JSON library would silently keep the last),
-// naming where it stands.
-class CDuplicateKeyCheck {
+// Checks the structure while the text is parsed: rejects a key given twice in one object
+// (the JSON library would silently keep the last) and nesting deeper than
+// kMaxFixtureNesting, naming where it stands. The reader below recurses once per level, so
+// the bound also bounds its stack and the JSON pointers it keeps at hand.
+class CStructureCheck {
   public:
-    explicit CDuplicateKeyCheck(const std::string& source) : m_strSource(source) {}
+    explicit CStructureCheck(const std::string& source) : m_strSource(source) {}
 
     bool operator()(int, Json::parse_event_t event, Json& parsed) {
         switch (event) {
             case Json::parse_event_t::object_start:
                 m_vFrames.push_back({false, 0, {}, {}});
+                CheckDepth();
                 break;
             case Json::parse_event_t::array_start:
                 m_vFrames.push_back({true, 0, {}, {}});
+                CheckDepth();
                 break;
             case Json::parse_event_t::key: {
                 const std::string key = parsed.get<std::string>();
@@ -852,6 +859,12 @@ class CDuplicateKeyCheck {
         if (!m_vFrames.empty() && m_vFrames.back().m_bArray)
             ++m_vFrames.back().m_index;
     }
+    void CheckDepth() const {
+        if (m_vFrames.size() > kMaxFixtureNesting)
+            throw CFixtureError(m_strSource + ": " + Path() + ": nested deeper than " +
+                                std::to_string(kMaxFixtureNesting) +
+                                " levels of objects and arrays");
+    }
     std::string Path() const {
         std::string out;
         for (std::size_t i = 0; i + 1 < m_vFrames.size(); ++i)
@@ -869,7 +882,7 @@ CMachineModel LoadMachineText(const std::string& json, const std::string& source
     Json root;
     try {
         // Comments (// and /* */) are allowed: fixtures are written by hand.
-        root = Json::parse(json, CDuplicateKeyCheck(sourceName), true, true);
+        root = Json::parse(json, CStructureCheck(sourceName), true, true);
     } catch (const Json::parse_error& e) {
         // Line and column of the byte where the parser stopped.
         const std::size_t at = e.byte == 0 ? 0 : std::min<std::size_t>(e.byte - 1, json.size());

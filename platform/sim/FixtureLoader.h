@@ -7,15 +7,24 @@
 // value for everything else, e.g.
 //   machine.json: /controllers/0/rootHub/ports/3/device/idVendor: expected an integer 0..65535
 //
+// A fixture nests at most kMaxFixtureNesting levels of JSON objects and arrays (the root
+// object is level 1); deeper text is refused where it goes too deep, before it is read any
+// further ("machine.json: /deviceTree/children/0/...: nested deeper than 192 levels of
+// objects and arrays"). The capture writer nests about 135 levels at most: 32 hubs one
+// below the other (as deep as the walk follows), or a device tree 48 nodes deep.
+//
 // Stateless; any thread may call these.
 #pragma once
 
+#include <cstddef>
 #include <stdexcept>
 #include <string>
 
 #include "platform/model/MachineModel.h"
 
 namespace ks {
+
+inline constexpr std::size_t kMaxFixtureNesting = 192;
 
 class CFixtureError : public std::runtime_error {
   public:

@@ -218,6 +218,63 @@ TEST(FixtureLoader, SemanticErrorsNameTheJsonPointer) {
     }
 }
 
+// A device-node tree nested `levels` nodes below the root: each node one object and one
+// "children" array deeper.
+std::string NodeChain(std::size_t levels, bool lastHasChildren = false) {
+    std::string open, close;
+    for (std::size_t i = 1; i <= levels; ++i) {
+        open += "{\"id\": \"N\\\\" + std::to_string(i) + "\"" +
+                (i < levels || lastHasChildren ? ", \"children\": [" : "");
+        close = std::string(i < levels || lastHasChildren ? "]}" : "}") + close;
+    }
+    return "{\"deviceTree\": {\"children\": [" + open + close + "]}}";
+}
+
+std::string Repeat(const std::string& part, std::size_t times) {
+    std::string out;
+    for (std::size_t i = 0; i < times; ++i)
+        out += part;
+    return out;
+}
+
+TEST(FixtureLoader, NestingBeyondTheBoundIsRefusedWhereItBegins) {
+    // The root object is level 1, the device tree 2, and each node below it two more: the
+    // node at the last level loads, an array inside it does not.
+    const std::size_t deepest = (kMaxFixtureNesting - 2) / 2;
+    EXPECT_EQ(LoadMachineText(NodeChain(deepest), "m.json").m_vNodes.size(), deepest + 1);
+    EXPECT_EQ(LoadError(NodeChain(deepest, true)),
+              "machine.json: /deviceTree" + Repeat("/children/0", deepest - 1) +
+                  "/children/0/children: nested deeper than " + std::to_string(kMaxFixtureNesting) +
+                  " levels of objects and arrays");
+
+    // Ten thousand levels, of nodes and of hubs, are refused the same way, without running
+    // out of stack or memory on the way.
+    const std::string nodes = NodeChain(10000);
+    EXPECT_EQ(LoadError(nodes).rfind("machine.json: /deviceTree/children/0/children/0/", 0), 0u);
+    EXPECT_NE(LoadError(nodes).find(": nested deeper than " + std::to_string(kMaxFixtureNesting) +
+                                    " levels"),
+              std::string::npos);
+    std::string open, close;
+    for (int i = 0; i < 10000; ++i) {
+        open += "{\"name\": \"H" + std::to_string(i) +
+                "\", \"bNumberOfPorts\": 1, \"ports\": [{\"port\": 1, \"device\": {\"hub\": ";
+        close += "}}]}";
+    }
+    const std::string hubs = "{\"controllers\": [{\"hcd\": 0, \"rootHub\": " + open +
+                             "{\"name\": \"LAST\", \"bNumberOfPorts\": 0}" + close + "}]}";
+    const std::string hubError = LoadError(hubs);
+    EXPECT_EQ(hubError.rfind("machine.json: /controllers/0/rootHub/ports/0/device/hub/ports/0/", 0),
+              0u)
+        << hubError.substr(0, 200);
+    EXPECT_NE(
+        hubError.find(": nested deeper than " + std::to_string(kMaxFixtureNesting) + " levels"),
+        std::string::npos);
+    // Plain arrays anywhere count alike.
+    EXPECT_NE(LoadError("{\"volumes\": " + std::string(5000, '[') + std::string(5000, ']') + "}")
+                  .find("machine.json: /volumes/0/0/0/"),
+              std::string::npos);
+}
+
 TEST(FixtureLoader, UnreadableFileIsAnErrorNamingIt) {
     const std::string path = test::DataPath("no-such-machine.json");
     try {

@@ -15,6 +15,7 @@
 #include "platform/sim/FixtureLoader.h"
 #include "tests/support/TestData.h"
 #include "tests/tools/CaptureScan.h"
+#include "usb/UsbBusWalker.h"
 
 namespace ks {
 namespace {
@@ -244,6 +245,94 @@ TEST(Capture, ADeviceTreeDeeperThanAFixtureNestsReplaysThroughLinks) {
     Scan(original, &fixture);
     EXPECT_LE(Nesting(fixture), 110u);
     CModelPlatform replay(LoadMachineText(fixture, "deep (captured)"));
+    const CScanResult replayed = Scan(replay);
+    EXPECT_EQ(replayed.m_strText, expected.m_strText);
+    EXPECT_EQ(replayed.m_strCalls, expected.m_strCalls);
+}
+
+TEST(Capture, TheDeepestHubChainTheWalkFollowsLoadsAgain) {
+    // Hubs one below the other as deep as the walk follows them, one more beyond that, and
+    // at the bottom a device with everything a port can say: a raw string descriptor, a
+    // fault, pipes. Its node hangs at the end of a chain as deep as the written tree goes.
+    CMachineModel m;
+    CDevNode root;
+    root.m_strInstanceId = kRootInstanceId;
+    std::size_t at = m.AddNode(root, std::nullopt);
+    for (int i = 1; i <= 60; ++i) {
+        CDevNode n;
+        n.m_strInstanceId = "CHAIN\\" + std::to_string(i);
+        CRegistryProperty filters;
+        filters.m_ulCode = CM_DRP_UPPERFILTERS;
+        filters.m_ulType = kRegTypeMultiSz;
+        filters.m_vValues = {"f" + std::to_string(i)};
+        n.m_vProperties.push_back(filters);
+        if (i == 60) {
+            CRegistryProperty key;
+            key.m_ulCode = CM_DRP_DRIVER;
+            key.m_vValues = {"KEY\\BOTTOM"};
+            n.m_vProperties.push_back(key);
+        }
+        at = m.AddNode(n, at);
+    }
+    const std::size_t hubs = CUsbBusWalker::kMaxHubDepth + 1;
+    for (std::size_t h = 0; h < hubs; ++h) {
+        CUsbHub hub;
+        hub.m_wstrName = u"HUB" + Utf8ToUtf16(std::to_string(h));
+        hub.m_byNumberOfPorts = 2;
+        CUsbPort port;
+        port.m_dwPort = 1;
+        port.m_dwConnectionStatus = DeviceConnected;
+        port.m_optDevice = CUsbDevice();
+        if (h + 1 < hubs) {
+            port.m_optDevice->m_bDeviceIsHub = true;
+            port.m_optDevice->m_optHubName = u"HUB" + Utf8ToUtf16(std::to_string(h + 1));
+        }
+        hub.m_vPorts.push_back(port);
+        if (h + 2 == hubs) {
+            // The last hub the walk opens: a device beside the hub it does not follow.
+            CUsbPort dev;
+            dev.m_dwPort = 2;
+            dev.m_dwConnectionStatus = DeviceConnected;
+            CUsbDevice d;
+            d.m_wIdVendor = 0x1234;
+            d.m_bySerialNumber = 3;
+            d.m_optDriverKey = u"KEY\\BOTTOM";
+            d.m_optLanguageIds = std::vector<WORD>{0x0409};
+            CStringDescriptor serial;
+            serial.m_byIndex = 3;
+            serial.m_optRaw = std::vector<BYTE>{7, 3, 'A', 0, 'B', 0, 'C'};
+            d.m_vStrings.push_back(serial);
+            d.m_vPipes.resize(2);
+            d.m_dwNumberOfOpenPipes = 2;
+            dev.m_optDevice = d;
+            dev.m_faults.m_connectionInfoEx.m_bFail = true;
+            hub.m_vPorts.push_back(dev);
+        }
+        m.m_vHubs.push_back(hub);
+    }
+    CHostController hc;
+    hc.m_optHcdNumber = 0;
+    hc.m_optDriverKey = u"HCD";
+    hc.m_optRootHubName = u"HUB0";
+    m.m_vControllers.push_back(hc);
+
+    CModelPlatform plain(m);
+    const CScanResult expected = Scan(plain);
+    ASSERT_NE(expected.m_strText.find("0x1234"), std::string::npos) << expected.m_strText;
+    CModelPlatform original(m);
+    std::string fixture;
+    Scan(original, &fixture);
+    // As deep as the writer nests (four levels a hub), and within the loader's bound.
+    const std::size_t nesting = Nesting(fixture);
+    EXPECT_GE(nesting, 4 * CUsbBusWalker::kMaxHubDepth);
+    EXPECT_LE(nesting, kMaxFixtureNesting);
+    CMachineModel model;
+    try {
+        model = LoadMachineText(fixture, "hub chain (captured)");
+    } catch (const CFixtureError& e) {
+        FAIL() << e.what();
+    }
+    CModelPlatform replay(std::move(model));
     const CScanResult replayed = Scan(replay);
     EXPECT_EQ(replayed.m_strText, expected.m_strText);
     EXPECT_EQ(replayed.m_strCalls, expected.m_strCalls);
