@@ -88,6 +88,24 @@ bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
     return s.size() >= prefix.size() && EqualsNoCaseAscii(s.substr(0, prefix.size()), prefix);
 }
 
+// A registry value as CM_Get_DevNode_Registry_PropertyA delivers it: the raw bytes, or the
+// strings in the ANSI code page, each with its NUL, a multi-string with one more.
+Bytes RegistryValue(const CRegistryProperty& prop) {
+    if (prop.m_optRaw)
+        return *prop.m_optRaw;
+    Bytes value;
+    for (const std::string& s : prop.m_vValues) {
+        const std::string a = ToAnsi(std::string_view(s));
+        value.insert(value.end(), a.begin(), a.end());
+        value.push_back(0);
+        if (prop.m_ulType != kRegTypeMultiSz)
+            break;
+    }
+    if (prop.m_ulType == kRegTypeMultiSz || value.empty())
+        value.push_back(0);
+    return value;
+}
+
 HANDLE MakeHandle(std::uintptr_t base, std::size_t slot) {
     return reinterpret_cast<HANDLE>(base + slot * kHandleStep);
 }
@@ -141,6 +159,12 @@ struct CModelPlatform::CState {
     // Per hub: the (hub, port) places that carry it, for hubs behind a vanished port.
     std::vector<std::vector<std::pair<std::size_t, DWORD>>> m_vHubUpstream;
     bool m_bAnyPortVanishes = false;  // whether any port has m_optVanishAfter
+    // Whether any node can be gone: one not present, one set to vanish, or a parent index
+    // outside the model. Without, no node ever is.
+    bool m_bNodesCanGo = false;
+    // Each node's registry values as the ANSI call delivers them, in the order of its
+    // m_vProperties.
+    std::vector<std::vector<std::vector<BYTE>>> m_vPropertyValues;
 
     // What the model is asked by name, looked up by name: keys are folded (FoldedKey). The
     // model does not change after construction, so neither do these.
@@ -174,6 +198,12 @@ CModelPlatform::CModelPlatform(CMachineModel model)
         st.m_vAnsiIds.push_back(ToAnsi(std::string_view(node.m_strInstanceId)));
         st.m_mapNodeByAnsiId.emplace(FoldedKey(st.m_vAnsiIds.back()), i);
         st.m_mapNodeById.emplace(FoldedKey(node.m_strInstanceId), i);
+        st.m_bNodesCanGo = st.m_bNodesCanGo || !node.m_bPresent || node.m_faults.m_optVanishAfter ||
+                           (node.m_optParent && *node.m_optParent >= nodes);
+        std::vector<Bytes> values;
+        for (const CRegistryProperty& prop : node.m_vProperties)
+            values.push_back(RegistryValue(prop));
+        st.m_vPropertyValues.push_back(std::move(values));
         for (std::size_t k = node.m_vChildren.size(); k-- > 0;)
             if (node.m_vChildren[k] < nodes)
                 st.m_vChildPosition[node.m_vChildren[k]] = k;
@@ -896,6 +926,8 @@ void CModelPlatform::TouchNode(std::size_t index) {
 bool CModelPlatform::IsNodeGone(std::size_t index) const {
     // Gone when it or a node above it is not present; the step bound keeps a parent cycle
     // in a hand-built model from looping.
+    if (!m_pState->m_bNodesCanGo)
+        return index >= m_model.m_vNodes.size();
     std::optional<std::size_t> at = index;
     for (std::size_t steps = 0; at && steps <= m_model.m_vNodes.size(); ++steps) {
         if (*at >= m_model.m_vNodes.size())
@@ -1160,22 +1192,11 @@ CONFIGRET CModelPlatform::CM_Get_DevNode_Registry_PropertyA(DEVINST devInst, ULO
         return live;
     const CDevNode& node = m_model.m_vNodes[nodeIndex];
     const CRegistryProperty* prop = node.FindProperty(property);
-    Bytes value;
-    if (prop != nullptr) {
-        if (prop->m_optRaw) {
-            value = *prop->m_optRaw;
-        } else {
-            for (const std::string& s : prop->m_vValues) {
-                const std::string a = ToAnsi(std::string_view(s));
-                value.insert(value.end(), a.begin(), a.end());
-                value.push_back(0);
-                if (prop->m_ulType != kRegTypeMultiSz)
-                    break;
-            }
-            if (prop->m_ulType == kRegTypeMultiSz || value.empty())
-                value.push_back(0);
-        }
-    }
+    static const Bytes kNoValue;
+    const Bytes& value = prop == nullptr
+                             ? kNoValue
+                             : m_pState->m_vPropertyValues[nodeIndex][static_cast<std::size_t>(
+                                   prop - node.m_vProperties.data())];
     if (const CCmFault* fault = node.FindPropertyFault(property)) {
         if (fault->m_bNoWrite)
             return CR_SUCCESS;
