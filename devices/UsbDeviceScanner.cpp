@@ -51,7 +51,8 @@ void CUsbDeviceScanner::BuildDevNodeTree(DEVINST& devInst, CUsbDeviceEntry& entr
     m_nodePath.clear();
     m_siblingRun.clear();
     m_runStart = 0;
-    m_depth = 0;
+    m_bCalledByRun = false;
+    m_pendingSibling = {};
     m_nodesThisDevice = 1;
     int walkSiblings = 0;
     AddDevNodeSubtree(devInst, walkSiblings, entry.m_devNodeTree, root);
@@ -60,9 +61,9 @@ void CUsbDeviceScanner::BuildDevNodeTree(DEVINST& devInst, CUsbDeviceEntry& entr
 bool CUsbDeviceScanner::MayEnter(DEVINST candidate) const {
     if (candidate == 0)
         return false;
-    // Every call in progress holds a stack frame, whether it stands for an ancestor or for
-    // an earlier sibling, so the bound is on the calls.
-    if (m_depth >= kMaxNodePath || m_nodesThisDevice >= kMaxNodesPerDevice)
+    // The bound is on depth: the nodes from the device's own node down to the candidate's
+    // parent. A run of siblings is a loop, not a nesting of calls, and does not count.
+    if (m_nodePath.size() >= kMaxNodePath || m_nodesThisDevice >= kMaxNodesPerDevice)
         return false;
     return std::find(m_nodePath.begin(), m_nodePath.end(), candidate) == m_nodePath.end();
 }
@@ -76,12 +77,15 @@ bool CUsbDeviceScanner::MayEnterSibling(DEVINST candidate) const {
 
 void CUsbDeviceScanner::AddDevNodeSubtree(DEVINST& devInst, int& walkSiblings, CDevNodeTree& tree,
                                           CDevNodeTree::Node* node) {
+    // Whether the loop over a run of siblings made this call (then the next sibling is
+    // handed back to it), or this node begins a run of its own.
+    const bool calledByRun = m_bCalledByRun;
+    m_bCalledByRun = false;
     ReadDevNodeInfo(devInst, node->Info());
     if (devInst == 0)
         return;  // no node: a lone root with blank info
     IPlatform& p = Platform();
     m_nodePath.push_back(devInst);
-    ++m_depth;
 
     // Children: the first child; every further child follows as its sibling, in a run of
     // siblings of its own.
@@ -121,20 +125,40 @@ void CUsbDeviceScanner::AddDevNodeSubtree(DEVINST& devInst, int& walkSiblings, C
 
     // The next sibling, for a node entered as a child. This node is no ancestor of it.
     m_nodePath.pop_back();
-    DEVINST sibling = 0;
-    if (walkSiblings == 1) {
-        m_siblingRun.push_back(devInst);
-        if (p.CM_Get_Sibling(&sibling, devInst, 0) == CR_SUCCESS && MayEnterSibling(sibling)) {
-            ++m_nodesThisDevice;
-            CDevNodeTree::Node* added = tree.AppendSibling(node, CDevNodeInfo());
-            if (added != nullptr) {
-                int siblings = 1;
-                AddDevNodeSubtree(sibling, siblings, tree, added);
-            }
-        }
-        m_siblingRun.pop_back();
+    if (walkSiblings != 1)
+        return;
+    m_siblingRun.push_back(devInst);
+    CSibling next = NextSibling(devInst, tree, node);
+    if (calledByRun) {
+        m_pendingSibling = next;  // the loop below, in the call that began the run, goes on
+        return;
     }
-    --m_depth;
+    // This node began the run: every further sibling is entered from here, one after the
+    // other, each by its own call with walk-siblings 1, as if each called the next.
+    const std::size_t runFrom = m_siblingRun.size() - 1;
+    while (next.m_devInst != 0) {
+        DEVINST sibling = next.m_devInst;
+        int siblings = 1;
+        m_pendingSibling = {};
+        m_bCalledByRun = true;
+        AddDevNodeSubtree(sibling, siblings, tree, next.m_pNode);
+        m_bCalledByRun = false;
+        next = m_pendingSibling;
+        m_pendingSibling = {};
+    }
+    m_siblingRun.resize(runFrom);
+}
+
+CUsbDeviceScanner::CSibling CUsbDeviceScanner::NextSibling(DEVINST devInst, CDevNodeTree& tree,
+                                                           CDevNodeTree::Node* node) {
+    DEVINST sibling = 0;
+    if (Platform().CM_Get_Sibling(&sibling, devInst, 0) != CR_SUCCESS || !MayEnterSibling(sibling))
+        return {};
+    ++m_nodesThisDevice;
+    CDevNodeTree::Node* added = tree.AppendSibling(node, CDevNodeInfo());
+    if (added == nullptr)
+        return {};
+    return {sibling, added};
 }
 
 void CUsbDeviceScanner::ReadDevNodeInfo(DEVINST& devInst, CDevNodeInfo& info) {

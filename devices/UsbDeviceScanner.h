@@ -29,7 +29,9 @@ class CUsbDeviceScanner : public CUsbDeviceLister {
     static constexpr unsigned kNodeUpperFilters = 0x200;
     static constexpr unsigned kNodeService = 0x400;
     // A device's node tree is a handful of nodes; a platform whose links go on for ever
-    // is not followed past these bounds.
+    // is not followed past these bounds: kMaxNodePath levels, the device's own node the
+    // first (however many siblings stand beside each other on a level), and
+    // kMaxNodesPerDevice nodes in all.
     static constexpr std::size_t kMaxNodePath = 256;
     static constexpr int kMaxNodesPerDevice = 4096;
 
@@ -63,13 +65,25 @@ class CUsbDeviceScanner : public CUsbDeviceLister {
     // nor one of the siblings already entered in this run of siblings.
     bool MayEnterSibling(DEVINST candidate) const;
 
+    // A sibling entered into the tree, still to be walked.
+    struct CSibling {
+        DEVINST m_devInst = 0;
+        CDevNodeTree::Node* m_pNode = nullptr;
+    };
+    // The next sibling of `devInst`, appended after `node`; none past the bounds.
+    CSibling NextSibling(DEVINST devInst, CDevNodeTree& tree, CDevNodeTree::Node* node);
+
     // The nodes from the device's own node down to the one being built. Siblings entered
     // one after another are not each other's ancestors: a node leaves this path before its
     // next sibling is entered, and waits in m_siblingRun meanwhile.
     std::vector<DEVINST> m_nodePath;
     std::vector<DEVINST> m_siblingRun;  // siblings entered so far, run after run
     std::size_t m_runStart = 0;  // where the innermost run of siblings starts in m_siblingRun
-    std::size_t m_depth = 0;     // AddDevNodeSubtree calls in progress
+    // A run of siblings is walked by a loop in the call for its first node, which calls
+    // AddDevNodeSubtree for each further sibling in turn; the call it makes hands the next
+    // sibling back instead of calling for it, so the calls in progress follow the depth.
+    bool m_bCalledByRun = false;
+    CSibling m_pendingSibling;
     int m_nodesThisDevice = 0;
 };
 

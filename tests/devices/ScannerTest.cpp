@@ -97,6 +97,48 @@ TEST_F(ScannerTest, LinksThatLeadBackEndTheBranchInsteadOfLooping) {
     EXPECT_EQ(Outline(entries[1]), "E(F)");
 }
 
+TEST_F(ScannerTest, AWideTreeIsWholeAndOnlyItsDepthIsBounded) {
+    // A thousand children below the device's node, the last with a chain below it deeper
+    // than the scanner follows.
+    Load("scan-tree-order.json", [](CMachineModel& m) {
+        const std::size_t device = *m.FindNode("USB\\VID_1234&PID_0001\\1");
+        std::size_t last = 0;
+        for (int i = 0; i < 1000; ++i) {
+            CDevNode n;
+            n.m_strInstanceId = "WIDE\\" + std::to_string(i);
+            last = m.AddNode(n, device);
+        }
+        for (int i = 0; i < 300; ++i) {
+            CDevNode n;
+            n.m_strInstanceId = "DEEP\\" + std::to_string(i);
+            last = m.AddNode(n, last);
+        }
+    });
+    const auto& entries = Scan(kWorkerNodeFields);
+    ASSERT_EQ(entries.size(), 1u);
+    const CDevNodeTree::Node* root = entries[0].m_devNodeTree.GetRoot();
+    // C1, C2, C3, the thousand, then the two relations.
+    ASSERT_EQ(root->ChildCount(), 3 + 1000 + 2);
+    const CDevNodeTree::Node* wide = root->FirstChild();
+    for (int i = 0; i < 3; ++i)
+        wide = wide->NextSibling();
+    for (int i = 0; i < 1000; ++i, wide = wide->NextSibling())
+        ASSERT_EQ(std::string(wide->Info().m_strDeviceId.View()), "WIDE\\" + std::to_string(i));
+    // Below the last of them, the chain down to the bound: the device's node and the
+    // nodes below it make kMaxNodePath levels.
+    const CDevNodeTree::Node* deepest = root->FirstChild();
+    for (int i = 0; i < 1002; ++i)
+        deepest = deepest->NextSibling();
+    std::size_t levels = 2;
+    while (deepest->FirstChild() != nullptr) {
+        deepest = deepest->FirstChild();
+        ++levels;
+    }
+    EXPECT_EQ(levels, CUsbDeviceScanner::kMaxNodePath);
+    EXPECT_EQ(std::string(deepest->Info().m_strDeviceId.View()),
+              "DEEP\\" + std::to_string(CUsbDeviceScanner::kMaxNodePath - 3));
+}
+
 TEST_F(ScannerTest, WithoutTheInstanceIdNoRemovalRelationIsAsked) {
     Load("scan-tree-order.json");
     const auto& entries = Scan(0x010);
