@@ -70,6 +70,7 @@ inline constexpr DWORD DIGCF_DEVICEINTERFACE = 0x10;
 inline constexpr DWORD GENERIC_WRITE = 0x40000000u;
 inline constexpr DWORD FILE_SHARE_WRITE = 0x00000002u;
 inline constexpr DWORD OPEN_EXISTING = 3;
+inline constexpr DWORD FILE_FLAG_OVERLAPPED = 0x40000000u;
 
 inline constexpr UINT CP_ACP = 0;
 inline constexpr UINT CP_UTF8 = 65001;

@@ -135,6 +135,7 @@ struct CModelPlatform::CState {
         std::size_t m_index = 0;
         std::string m_strPath;
         bool m_bOpen = true;
+        bool m_bOverlapped = false;  // opened with FILE_FLAG_OVERLAPPED
     };
     struct CInterface {
         std::string m_strPath;  // ANSI
@@ -148,6 +149,7 @@ struct CModelPlatform::CState {
         bool m_bOpen = true;
     };
     std::vector<COpenFile> m_vFiles;
+    std::size_t m_openControllers = 0;  // controller handles open now
     std::vector<CSet> m_vSets;
     // Answers given per request fault with m_optFailAfter.
     std::map<const CRequestFault*, DWORD> m_mapFaultAnswers;
@@ -343,10 +345,23 @@ Bytes NameReply(const Bytes& prefix, std::u16string_view name, const CRequestFau
 
 // --- Device I/O -------------------------------------------------------------------------
 
-HANDLE CModelPlatform::CreateFileA(const char* path, DWORD, DWORD, void*, DWORD, DWORD, HANDLE) {
+HANDLE CModelPlatform::CreateFileA(const char* path, DWORD desiredAccess, DWORD shareMode,
+                                   void* securityAttributes, DWORD creationDisposition,
+                                   DWORD flagsAndAttributes, HANDLE templateFile) {
     Count("CreateFileA");
     if (path == nullptr)
         return INVALID_HANDLE_VALUE;
+    // The drivers are opened for writing, sharing writing, as they exist, synchronously.
+    // Whatever else Windows would do with other arguments (refuse an exclusive open of a
+    // hub someone holds, a read-only or a creating open of a device), the model refuses
+    // them all, so that a change to them cannot pass unseen. An overlapped handle opens; it
+    // is its requests without an OVERLAPPED structure that fail, as on Windows.
+    if (desiredAccess != GENERIC_WRITE || shareMode != FILE_SHARE_WRITE ||
+        securityAttributes != nullptr || creationDisposition != OPEN_EXISTING ||
+        templateFile != nullptr || (flagsAndAttributes & ~FILE_FLAG_OVERLAPPED) != 0) {
+        m_vOpenedPaths.emplace_back(path);
+        return INVALID_HANDLE_VALUE;
+    }
     const std::string strPath(path);
     m_vOpenedPaths.push_back(strPath);
     const std::string_view p(strPath);
@@ -388,7 +403,14 @@ HANDLE CModelPlatform::CreateFileA(const char* path, DWORD, DWORD, void*, DWORD,
     } else {
         if (m_model.m_vHubs[file->m_index].m_faults.m_bOpenFails || IsHubGone(file->m_index))
             return INVALID_HANDLE_VALUE;
+        // A host controller's handle is closed before its hubs are walked; the model
+        // opens no hub while one is still open.
+        if (m_pState->m_openControllers != 0)
+            return INVALID_HANDLE_VALUE;
     }
+    if (file->m_kind == CState::EKind::Controller)
+        ++m_pState->m_openControllers;
+    file->m_bOverlapped = (flagsAndAttributes & FILE_FLAG_OVERLAPPED) != 0;
     m_pState->m_vFiles.push_back(*file);
     return MakeHandle(kFileHandleBase, m_pState->m_vFiles.size() - 1);
 }
@@ -399,6 +421,8 @@ BOOL CModelPlatform::CloseHandle(HANDLE handle) {
     if (!slot || !m_pState->m_vFiles[*slot].m_bOpen)
         return FALSE;
     m_pState->m_vFiles[*slot].m_bOpen = false;
+    if (m_pState->m_vFiles[*slot].m_kind == CState::EKind::Controller)
+        --m_pState->m_openControllers;
     return TRUE;
 }
 
@@ -446,7 +470,9 @@ BOOL CModelPlatform::DeviceIoControl(HANDLE device, DWORD code, void* in, DWORD 
     if (bytesReturned != nullptr)
         *bytesReturned = 0;
     // Synchronous calls only; a null count with no overlapped structure faults on Windows.
-    const bool usable = slot && m_pState->m_vFiles[*slot].m_bOpen && overlapped == nullptr &&
+    // An overlapped handle needs an OVERLAPPED structure, which the program never passes.
+    const bool usable = slot && m_pState->m_vFiles[*slot].m_bOpen &&
+                        !m_pState->m_vFiles[*slot].m_bOverlapped && overlapped == nullptr &&
                         bytesReturned != nullptr && (in != nullptr || inSize == 0) &&
                         (out != nullptr || outSize == 0);
     if (usable && IsAllowedIoctl(code)) {
@@ -686,6 +712,8 @@ BOOL CModelPlatform::DescriptorRequest(const CUsbPort* port, const CUsbDevice* d
         Put16(data, 10, dev->m_wIdProduct);
         Put16(data, 12, dev->m_wBcdDevice);
     } else if (type == 3) {
+        if (index == 0 && wIndex != 0)
+            return FALSE;  // the language list is asked for in language 0
         const CStringDescriptor* sd = nullptr;
         for (const CStringDescriptor& s : dev->m_vStrings)
             if (s.m_byIndex == index && (index == 0 || s.m_wLanguage == wIndex)) {
@@ -794,7 +822,10 @@ int CModelPlatform::WideCharToMultiByte(UINT codePage, DWORD, const WCHAR16* src
 HDEVINFO CModelPlatform::SetupDiGetClassDevsA(const GUID* classGuid, const char* enumerator, HWND,
                                               DWORD flags) {
     Count("SetupDiGetClassDevsA");
-    if (classGuid == nullptr || enumerator != nullptr || (flags & DIGCF_DEVICEINTERFACE) == 0)
+    // Present interfaces only: without DIGCF_PRESENT Windows would list those of devices
+    // that are gone as well, and the model lists nothing rather than answer otherwise.
+    if (classGuid == nullptr || enumerator != nullptr ||
+        flags != (DIGCF_PRESENT | DIGCF_DEVICEINTERFACE))
         return INVALID_HANDLE_VALUE;
     CState::CSet set;
     set.m_classGuid = *classGuid;

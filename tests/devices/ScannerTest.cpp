@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/CodePage.h"
 #include "tests/devices/ScanFixture.h"
 
 namespace ks {
@@ -137,6 +138,23 @@ TEST_F(ScannerTest, AWideTreeIsWholeAndOnlyItsDepthIsBounded) {
     EXPECT_EQ(levels, CUsbDeviceScanner::kMaxNodePath);
     EXPECT_EQ(std::string(deepest->Info().m_strDeviceId.View()),
               "DEEP\\" + std::to_string(CUsbDeviceScanner::kMaxNodePath - 3));
+}
+
+TEST_F(ScannerTest, TheLongestSerialNumberADescriptorHoldsIsReadWhole) {
+    // 126 characters, the most a string descriptor holds; the instance ID says "1".
+    const std::string serial = std::string(100, 'S') + "0123456789ABCDEFGHIJKLMNOP";
+    Load("scan-tree-order.json", [&](CMachineModel& m) {
+        CUsbDevice& d = *m.m_vHubs[0].m_vPorts[0].m_optDevice;
+        d.m_bySerialNumber = 3;
+        d.m_optLanguageIds = std::vector<WORD>{0x0409};
+        CStringDescriptor s;
+        s.m_byIndex = 3;
+        s.m_wstrText = Utf8ToUtf16(serial);
+        d.m_vStrings = {s};
+    });
+    const auto& entries = Scan(kWorkerNodeFields);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(std::string(entries[0].m_strSerialNumber.View()), serial);
 }
 
 TEST_F(ScannerTest, WithoutTheInstanceIdNoRemovalRelationIsAsked) {

@@ -361,6 +361,68 @@ const char* const kFaultMachine = R"({
       ]}}]
 })";
 
+TEST(ModelPlatform, RefusesWhatTheProgramNeverPasses) {
+    auto p = Example();
+    const std::string hubPath = "\\\\.\\" + kRootHub;
+    auto open = [&](DWORD access, DWORD share, void* security, DWORD disposition, DWORD flags,
+                    HANDLE templ) {
+        return p->CreateFileA(hubPath.c_str(), access, share, security, disposition, flags, templ);
+    };
+    int security = 0;
+    EXPECT_EQ(open(0x80000000u, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr),
+              INVALID_HANDLE_VALUE);  // GENERIC_READ
+    EXPECT_EQ(
+        open(GENERIC_WRITE | 0x80000000u, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr),
+        INVALID_HANDLE_VALUE);
+    EXPECT_EQ(open(GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(open(GENERIC_WRITE, FILE_SHARE_WRITE | 1, nullptr, OPEN_EXISTING, 0, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(open(GENERIC_WRITE, FILE_SHARE_WRITE, &security, OPEN_EXISTING, 0, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(open(GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, 4, 0, nullptr),
+              INVALID_HANDLE_VALUE);  // OPEN_ALWAYS
+    EXPECT_EQ(open(GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0x80, nullptr),
+              INVALID_HANDLE_VALUE);  // FILE_ATTRIBUTE_NORMAL
+    EXPECT_EQ(open(GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, p.get()),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(p->OpenHandleCount(), 0u);
+
+    // An overlapped handle opens, and every request on it without an OVERLAPPED fails.
+    const HANDLE overlapped = open(GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_OVERLAPPED, nullptr);
+    ASSERT_NE(overlapped, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(
+        Ioctl(*p, overlapped, IOCTL_USB_GET_NODE_INFORMATION, {}, kNodeInformationSize).m_bOk);
+    EXPECT_TRUE(p->CloseHandle(overlapped));
+    const HANDLE hub = Open(*p, hubPath);
+    ASSERT_NE(hub, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(Ioctl(*p, hub, IOCTL_USB_GET_NODE_INFORMATION, {}, kNodeInformationSize).m_bOk);
+
+    // The language list is asked for in language 0 only.
+    EXPECT_FALSE(Ioctl(*p, hub, IOCTL_USB_GET_DESCRIPTOR_FROM_NODE_CONNECTION,
+                       DescriptorRequest(1, 3, 0, 0x0409), kDescriptorRequestSize)
+                     .m_bOk);
+    EXPECT_TRUE(Ioctl(*p, hub, IOCTL_USB_GET_DESCRIPTOR_FROM_NODE_CONNECTION,
+                      DescriptorRequest(1, 3, 0, 0), kDescriptorRequestSize)
+                    .m_bOk);
+    EXPECT_TRUE(p->CloseHandle(hub));
+
+    // No hub opens while a controller's handle is open.
+    const HANDLE hc = Open(*p, "\\\\.\\HCD0");
+    ASSERT_NE(hc, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Open(*p, hubPath), INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(p->CloseHandle(hc));
+    const HANDLE again = Open(*p, hubPath);
+    EXPECT_NE(again, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(p->CloseHandle(again));
+
+    // Interface sets list present interfaces only.
+    EXPECT_EQ(p->SetupDiGetClassDevsA(&GUID_DEVINTERFACE_USB_HOST_CONTROLLER, nullptr, 0,
+                                      DIGCF_DEVICEINTERFACE),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(p->OpenDeviceInfoSetCount(), 0u);
+}
+
 TEST(ModelPlatform, InjectedRequestFaults) {
     auto p = FromJson(kFaultMachine);
     const HANDLE hc = Open(*p, "\\\\.\\HCD0");
@@ -370,6 +432,7 @@ TEST(ModelPlatform, InjectedRequestFaults) {
     EXPECT_EQ(U32(probe.m_vData, 0), 6u);  // ActualLength not above the probe size
     EXPECT_TRUE(Ioctl(*p, hc, IOCTL_USB_GET_ROOT_HUB_NAME, {}, 64).m_bOk);
     EXPECT_FALSE(Ioctl(*p, hc, IOCTL_USB_GET_ROOT_HUB_NAME, {}, 64).m_bOk);  // failAfter 1
+    EXPECT_TRUE(p->CloseHandle(hc));  // no hub opens while a controller is open
 
     const HANDLE root = Open(*p, "\\\\.\\ROOT");
     ASSERT_NE(root, INVALID_HANDLE_VALUE);
