@@ -1,6 +1,7 @@
 // The live Linux backend on a umockdev test bed, with lsusb timed on the same bed in the
 // same run: one scan pass through the native platform (the picture of sysfs included),
-// the picture alone, and one run of lsusb. Run under umockdev-wrapper with a bed file:
+// the picture alone, and one run of lsusb and of "lsusb -v". Run under umockdev-wrapper
+// with a bed file:
 //   python3 tests/platform/linux/testbeds.py many 100 > /tmp/bed100.umockdev
 //   umockdev-wrapper build/linux/bench/keyscout-linux-bench /tmp/bed100.umockdev
 // (bench/run-linux-bench.sh does both.)
@@ -53,7 +54,8 @@ void LinuxPicture(benchmark::State& state) {
     state.counters["nodes"] = static_cast<double>(nodes);
 }
 
-void Lsusb(benchmark::State& state) {
+// One run of lsusb, or of "lsusb -v" (every descriptor of every device) when `verbose`.
+void Lsusb(benchmark::State& state, bool verbose) {
     std::size_t lines = 0;
     for (auto _ : state) {
         int out[2];
@@ -65,7 +67,8 @@ void Lsusb(benchmark::State& state) {
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
         posix_spawn_file_actions_addclose(&actions, out[0]);
-        char* argv[] = {const_cast<char*>("lsusb"), nullptr};
+        char* argv[] = {const_cast<char*>("lsusb"), verbose ? const_cast<char*>("-v") : nullptr,
+                        nullptr};
         pid_t child = 0;
         const int rc = ::posix_spawnp(&child, "lsusb", &actions, nullptr, argv, environ);
         posix_spawn_file_actions_destroy(&actions);
@@ -84,14 +87,16 @@ void Lsusb(benchmark::State& state) {
         int status = 0;
         ::waitpid(child, &status, 0);
     }
-    state.counters["devices"] = static_cast<double>(lines);  // one line per device, hubs too
+    // Plain: one line per device, hubs too.
+    state.counters[verbose ? "lines" : "devices"] = static_cast<double>(lines);
 }
 
 }  // namespace
 
 BENCHMARK(LinuxScan)->Unit(benchmark::kMillisecond);
 BENCHMARK(LinuxPicture)->Unit(benchmark::kMillisecond);
-BENCHMARK(Lsusb)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Lsusb, plain, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Lsusb, verbose, true)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
