@@ -53,6 +53,7 @@ constexpr DWORD kDigcfDeviceInterface = DIGCF_DEVICEINTERFACE;
 constexpr DWORD kGenericWrite = GENERIC_WRITE;
 constexpr DWORD kFileShareWrite = FILE_SHARE_WRITE;
 constexpr DWORD kOpenExisting = OPEN_EXISTING;
+constexpr DWORD kFileFlagOverlapped = FILE_FLAG_OVERLAPPED;
 constexpr UINT kCpAcp = CP_ACP;
 constexpr UINT kCpUtf8 = CP_UTF8;
 
@@ -117,7 +118,8 @@ static_assert(SameGuid(chk::kVolumeGuid, kSdk_GUID_DEVINTERFACE_VOLUME));
 static_assert(chk::kDigcfPresent == DIGCF_PRESENT &&
               chk::kDigcfDeviceInterface == DIGCF_DEVICEINTERFACE);
 static_assert(chk::kGenericWrite == GENERIC_WRITE && chk::kFileShareWrite == FILE_SHARE_WRITE &&
-              chk::kOpenExisting == OPEN_EXISTING);
+              chk::kOpenExisting == OPEN_EXISTING &&
+              chk::kFileFlagOverlapped == FILE_FLAG_OVERLAPPED);
 static_assert(chk::kCpAcp == CP_ACP && chk::kCpUtf8 == CP_UTF8);
 
 // --- USB driver requests ----------------------------------------------------------------
