@@ -73,9 +73,10 @@ echo "=== fuzz: build and smoke run"
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$jobs"
 fuzz_pass=0 fuzz_fail=0
-for f in FuzzReplies FuzzDevNodeText FuzzFixture FuzzResources; do
+for f in FuzzReplies FuzzDevNodeText FuzzFixture FuzzResources FuzzMachine FuzzSysfs; do
   corpus=$(mktemp -d)
   [ "$f" = FuzzFixture ] && cp tests/data/*.json "$corpus/"
+  [ "$f" = FuzzMachine ] && cp tests/data/*.json "$corpus/"
   [ "$f" = FuzzResources ] && cp build/fuzz/res/KeyScout.res "$corpus/"
   if build/fuzz/fuzz/$f -max_total_time="${KS_FUZZ_SECONDS:-15}" -timeout=10 -rss_limit_mb=2048 \
        "$corpus" > "build/fuzz/$f.log" 2>&1; then
