@@ -77,6 +77,7 @@ for f in FuzzReplies FuzzDevNodeText FuzzFixture FuzzResources FuzzMachine FuzzS
   corpus=$(mktemp -d)
   [ "$f" = FuzzFixture ] && cp tests/data/*.json "$corpus/"
   [ "$f" = FuzzMachine ] && cp tests/data/*.json "$corpus/"
+  [ "$f" = FuzzSysfs ] && cp fuzz/seeds/sysfs-*.bin "$corpus/"
   [ "$f" = FuzzResources ] && cp build/fuzz/res/KeyScout.res "$corpus/"
   if build/fuzz/fuzz/$f -max_total_time="${KS_FUZZ_SECONDS:-15}" -timeout=10 -rss_limit_mb=2048 \
        "$corpus" > "build/fuzz/$f.log" 2>&1; then

@@ -106,7 +106,12 @@ HANDLE CFaultPlatform::CreateFileA(const char* path, DWORD desiredAccess, DWORD 
                                    void* securityAttributes, DWORD creationDisposition,
                                    DWORD flagsAndAttributes, HANDLE templateFile) {
     // A hub is opened right after its name was asked for; anything else is a controller.
-    std::string owner = m_pendingHub.empty() ? "H" + std::string(path) + ">" : m_pendingHub;
+    std::string owner = m_pendingHub;
+    if (owner.empty()) {
+        owner.push_back('H');
+        owner.append(path);
+        owner.push_back('>');
+    }
     m_pendingHub.clear();
     m_current = owner;
     switch (Enter("CreateFileA", owner, kFailOrEmpty)) {
@@ -128,8 +133,10 @@ HANDLE CFaultPlatform::CreateFileA(const char* path, DWORD desiredAccess, DWORD 
 BOOL CFaultPlatform::DeviceIoControl(HANDLE device, DWORD code, void* in, DWORD inSize, void* out,
                                      DWORD outSize, DWORD* bytesReturned, void* overlapped) {
     std::string owner = OwnerOf(device);
-    if (NamesPort(code) && in != nullptr && inSize >= 4)
-        owner += std::to_string(ReadLe32(in)) + ">";
+    if (NamesPort(code) && in != nullptr && inSize >= 4) {
+        owner.append(std::to_string(ReadLe32(in)));
+        owner.push_back('>');
+    }
     m_current = owner;
     // The name of a root hub or of a hub on a port: the next open is that hub's.
     if ((code == IOCTL_USB_GET_ROOT_HUB_NAME && outSize != kNodeInformationSize) ||
@@ -233,7 +240,7 @@ HDEVINFO CFaultPlatform::SetupDiGetClassDevsA(const GUID* classGuid, const char*
         m_inVolumes = false;
         m_current.clear();
     } else if (m_inVolumes) {
-        m_current = "V";
+        m_current.assign(1, 'V');
     }
     switch (Enter("SetupDiGetClassDevsA", m_current, kFailOrEmpty)) {
         case EFault::Fail:
