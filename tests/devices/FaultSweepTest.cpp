@@ -5,6 +5,7 @@
 // still list, byte for byte, every device the spoiled call could not have changed.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -230,6 +231,19 @@ TEST_F(FaultSweepTest, EverySpoiledCallKeepsEveryDeviceItDidNotServe) {
         "fault sweep: %zu calls per scan, %d faults injected, %d runs kept every "
         "untouched device, %d changed the output\n",
         calls.size(), injected, kept, changed);
+    std::size_t volumeCalls = 0, listCalls = 0, portCalls = 0;
+    for (const CCallRecord& c : calls) {
+        if (c.m_strOwner == "V")
+            ++volumeCalls;
+        else if (c.m_strOwner.empty())
+            ++listCalls;
+        else if (std::count(c.m_strOwner.begin(), c.m_strOwner.end(), '>') > 1)
+            ++portCalls;
+    }
+    std::printf(
+        "fault sweep: calls of the volume table %zu, of the controller list (touch "
+        "every device) %zu, of a controller or root hub %zu, of a hub port %zu\n",
+        volumeCalls, listCalls, calls.size() - volumeCalls - listCalls - portCalls, portCalls);
     for (std::size_t i = 0; i < failures.size() && i < 20; ++i)
         ADD_FAILURE() << failures[i];
     EXPECT_EQ(failures.size(), 0u);
