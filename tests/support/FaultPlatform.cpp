@@ -193,16 +193,17 @@ BOOL CFaultPlatform::DeviceIoControl(HANDLE device, DWORD code, void* in, DWORD 
 BOOL CFaultPlatform::CloseHandle(HANDLE handle) {
     std::string owner = OwnerOf(handle);
     m_current = owner;
-    switch (Enter("CloseHandle", owner, kFailOrEmpty)) {
-        case EFault::Fail:
-            return FALSE;
-        case EFault::EmptySuccess:
-            return TRUE;
-        default:
-            break;
-    }
+    const EFault fault = Enter("CloseHandle", owner, kFailOrEmpty);
+    // The handle goes whatever the answer says: a close writes nothing that could be left
+    // out, and a handle the machine kept open would stand in the way of the next open (no
+    // hub opens while its controller is open), which is the machine's state, not a reply.
     m_handleOwners.erase(handle);
-    return m_inner.CloseHandle(handle);
+    const BOOL closed = m_inner.CloseHandle(handle);
+    if (fault == EFault::Fail)
+        return FALSE;
+    if (fault == EFault::EmptySuccess)
+        return TRUE;
+    return closed;
 }
 
 int CFaultPlatform::WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR16* src, int srcLen,
