@@ -8,10 +8,10 @@
 // wait; GetResults copies the published list under its guard, so its wait is its time less
 // the copy, which is measured alone ("copy us", the same copy with the worker stopped).
 //
-// A storm leaves passes queued behind it (each request that finds the worker idle posts one,
-// and several can find it idle between two passes); "passes" counts those run during the
-// storm, "queued" those still to run when it ends. They are run over an empty machine, so
-// that the benchmark ends soon.
+// The worker folds the storm: at most one pass waits behind the one running. "passes" counts
+// those run during the storm, "queued" those still to run when it ends; they run over an
+// empty machine, so that the benchmark ends soon (each pass reads the interface sets twice,
+// so a pass that began on the big machine and ended on the empty one counts half in each).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>

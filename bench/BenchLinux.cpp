@@ -1,6 +1,7 @@
 // The live Linux backend on a umockdev test bed, with lsusb timed on the same bed in the
 // same run: one scan pass through the native platform (the picture of sysfs included),
-// the picture alone, and one run of lsusb and of "lsusb -v". Run under umockdev-wrapper
+// the picture alone, one whole run of keyscout-list (text and --json), and one run of lsusb
+// and of "lsusb -v". Run under umockdev-wrapper
 // with a bed file:
 //   python3 tests/platform/linux/testbeds.py many 100 > /tmp/bed100.umockdev
 //   umockdev-wrapper build/linux/bench/keyscout-linux-bench /tmp/bed100.umockdev
@@ -54,41 +55,67 @@ void LinuxPicture(benchmark::State& state) {
     state.counters["nodes"] = static_cast<double>(nodes);
 }
 
-// One run of lsusb, or of "lsusb -v" (every descriptor of every device) when `verbose`.
-void Lsusb(benchmark::State& state, bool verbose) {
-    std::size_t lines = 0;
-    for (auto _ : state) {
-        int out[2];
-        if (::pipe(out) != 0) {
-            state.SkipWithError("pipe");
-            return;
-        }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        char* argv[] = {const_cast<char*>("lsusb"), verbose ? const_cast<char*>("-v") : nullptr,
-                        nullptr};
-        pid_t child = 0;
-        const int rc = ::posix_spawnp(&child, "lsusb", &actions, nullptr, argv, environ);
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        if (rc != 0) {
-            ::close(out[0]);
-            state.SkipWithError("lsusb cannot be started");
-            return;
-        }
-        lines = 0;
-        char buffer[65536];
-        for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;)
-            for (ssize_t i = 0; i < n; ++i)
-                lines += buffer[i] == '\n';
+// Runs a program to its end with its output read through a pipe; returns the lines it
+// printed, or -1 when it cannot be started or does not end with 0.
+long RunProgram(std::vector<std::string> args) {
+    int out[2];
+    if (::pipe(out) != 0)
+        return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t child = 0;
+    const int rc = ::posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    if (rc != 0) {
         ::close(out[0]);
-        int status = 0;
-        ::waitpid(child, &status, 0);
+        return -1;
     }
-    // Plain: one line per device, hubs too.
-    state.counters[verbose ? "lines" : "devices"] = static_cast<double>(lines);
+    long lines = 0;
+    char buffer[65536];
+    for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;)
+        for (ssize_t i = 0; i < n; ++i)
+            lines += buffer[i] == '\n';
+    ::close(out[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? lines : -1;
+}
+
+void TimeProgram(benchmark::State& state, const std::vector<std::string>& args,
+                 const char* counter) {
+    long lines = 0;
+    for (auto _ : state) {
+        lines = RunProgram(args);
+        if (lines < 0) {
+            state.SkipWithError((args[0] + " did not run to a clean end").c_str());
+            return;
+        }
+    }
+    state.counters[counter] = static_cast<double>(lines);
+}
+
+// One run of lsusb, or of "lsusb -v" (every descriptor of every device) when `verbose`.
+// Plain: one line per device, hubs too.
+void Lsusb(benchmark::State& state, bool verbose) {
+    if (verbose)
+        TimeProgram(state, {"lsusb", "-v"}, "lines");
+    else
+        TimeProgram(state, {"lsusb"}, "devices");
+}
+
+// One whole run of keyscout-list: start-up, one scan pass through the worker, the output.
+void KeyscoutList(benchmark::State& state, bool json) {
+    if (json)
+        TimeProgram(state, {KS_LIST_PATH, "--json"}, "lines");
+    else
+        TimeProgram(state, {KS_LIST_PATH}, "lines");
 }
 
 }  // namespace
@@ -97,6 +124,8 @@ BENCHMARK(LinuxScan)->Unit(benchmark::kMillisecond);
 BENCHMARK(LinuxPicture)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Lsusb, plain, false)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Lsusb, verbose, true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(KeyscoutList, text, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(KeyscoutList, json, true)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
