@@ -13,6 +13,7 @@
 
 #include "devices/UsbDeviceScanner.h"
 #include "framework/CodePage.h"
+#include "fuzz/ScanOutputCheck.h"
 #include "platform/capture/FixtureWriter.h"
 #include "platform/model/ModelPlatform.h"
 #include "platform/sim/FixtureLoader.h"
@@ -308,13 +309,6 @@ void MutateModel(Rng& rng, CMachineModel& m) {
     }
 }
 
-bool HasRawControl(const std::string& text) {
-    for (unsigned char c : text)
-        if ((c < 0x20 && c != '\n') || c == 0x7F)
-            return true;
-    return false;
-}
-
 }  // namespace
 
 extern "C" std::size_t LLVMFuzzerCustomMutator(std::uint8_t* data, std::size_t size,
@@ -349,21 +343,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     CModelPlatform platform(std::move(model));
-    CDeviceRecordList records;
-    {
-        CPlatformScope scope(platform);
-        std::vector<CUsbDeviceEntry> entries;
-        CUsbDeviceScanner scanner(&entries);
-        scanner.m_fields = kScannerFields;
-        scanner.m_nodeFieldMask = kScannerNodeFields;
-        scanner.Scan();
-        for (const CUsbDeviceEntry& entry : entries)
-            records.Add(BuildDeviceRecord(entry));
-    }
-    if (HasRawControl(FormatRecordsText(records, GetAnsiCodePage())))
-        __builtin_trap();
-    if (!nlohmann::json::accept(FormatRecordsJson(records)))
-        __builtin_trap();
+    fuzz::ScanAndCheckOutput(platform);
     if (platform.OpenHandleCount() != 0 || platform.OpenDeviceInfoSetCount() != 0)
         __builtin_trap();
     return 0;

@@ -19,6 +19,7 @@
 
 #include "devices/UsbDeviceScanner.h"
 #include "framework/CodePage.h"
+#include "fuzz/ScanOutputCheck.h"
 #include "platform/linux/LinuxMachine.h"
 #include "platform/model/ModelPlatform.h"
 #include "tools/keyscout-list/ListOutput.h"
@@ -123,13 +124,6 @@ bool IsValidUtf8(const std::string& s) {
     return true;
 }
 
-bool HasRawControl(const std::string& text) {
-    for (unsigned char c : text)
-        if ((c < 0x20 && c != '\n') || c == 0x7F)
-            return true;
-    return false;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -145,8 +139,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The pure helpers on every piece.
     for (const std::string& piece : pieces) {
         const std::string text = PropertyText(piece);
-        if (!IsValidUtf8(text) || HasRawControl(text) || text.find('\n') != std::string::npos ||
-            text.size() >= 200)
+        if (!IsValidUtf8(text) || fuzz::HasRawControl(text) ||
+            text.find('\n') != std::string::npos || text.size() >= 200)
             __builtin_trap();
         const std::string serial = SerialInstancePart(piece);
         if (serial.size() > 126 || serial.find_first_of(",\\") != std::string::npos)
@@ -168,20 +162,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     CSysfsReader reader(root);
     CModelPlatform platform(ReadLinuxMachine(reader, nullptr));
-    CDeviceRecordList records;
-    {
-        CPlatformScope scope(platform);
-        std::vector<CUsbDeviceEntry> entries;
-        CUsbDeviceScanner scanner(&entries);
-        scanner.m_fields = kScannerFields;
-        scanner.m_nodeFieldMask = kScannerNodeFields;
-        scanner.Scan();
-        for (const CUsbDeviceEntry& entry : entries)
-            records.Add(BuildDeviceRecord(entry));
-    }
-    if (HasRawControl(FormatRecordsText(records, GetAnsiCodePage())))
-        __builtin_trap();
-    if (!nlohmann::json::accept(FormatRecordsJson(records)))
-        __builtin_trap();
+    fuzz::ScanAndCheckOutput(platform);
     return 0;
 }
