@@ -2,8 +2,8 @@
 
 #include <cstdlib>
 
-#include "app/ScanThreadControl.h"
 #include "framework/WinUser.h"
+#include "listing/ScanThreadControl.h"
 #include "ui/KeyScoutDlg.h"
 
 namespace ks {

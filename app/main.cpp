@@ -8,8 +8,8 @@
 #include "app/KeyScoutApp.h"
 #include "framework/CodePage.h"
 #include "framework/WinUser.h"
-#include "tools/keyscout-list/ListOutput.h"
-#include "tools/keyscout-list/ListScan.h"
+#include "listing/ListOutput.h"
+#include "listing/ListScan.h"
 
 namespace {
 ks::CKeyScoutApp theApp;

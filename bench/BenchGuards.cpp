@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ScanThreadControl.h"
+#include "listing/ScanThreadControl.h"
 #include "platform/model/ModelPlatform.h"
 #include "platform/sim/FixtureLoader.h"
 #include "worker/KeyScoutThread.h"

@@ -14,10 +14,10 @@
 #include "devices/UsbDeviceScanner.h"
 #include "framework/CodePage.h"
 #include "fuzz/ScanOutputCheck.h"
+#include "listing/ListOutput.h"
 #include "platform/capture/FixtureWriter.h"
 #include "platform/model/ModelPlatform.h"
 #include "platform/sim/FixtureLoader.h"
-#include "tools/keyscout-list/ListOutput.h"
 #include "worker/DeviceRecord.h"
 #include "worker/KeyScoutThread.h"
 

@@ -20,9 +20,9 @@
 #include "devices/UsbDeviceScanner.h"
 #include "framework/CodePage.h"
 #include "fuzz/ScanOutputCheck.h"
+#include "listing/ListOutput.h"
 #include "platform/linux/LinuxMachine.h"
 #include "platform/model/ModelPlatform.h"
-#include "tools/keyscout-list/ListOutput.h"
 #include "worker/DeviceRecord.h"
 #include "worker/KeyScoutThread.h"
 

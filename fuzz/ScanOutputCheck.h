@@ -10,8 +10,8 @@
 
 #include "devices/UsbDeviceScanner.h"
 #include "framework/CodePage.h"
+#include "listing/ListOutput.h"
 #include "platform/model/ModelPlatform.h"
-#include "tools/keyscout-list/ListOutput.h"
 #include "worker/DeviceRecord.h"
 #include "worker/KeyScoutThread.h"
 

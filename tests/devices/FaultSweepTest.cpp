@@ -14,11 +14,11 @@
 
 #include "devices/UsbDeviceScanner.h"
 #include "framework/CodePage.h"
+#include "listing/ListOutput.h"
 #include "platform/model/ModelPlatform.h"
 #include "platform/sim/FixtureLoader.h"
 #include "tests/support/FaultPlatform.h"
 #include "tests/support/TestData.h"
-#include "tools/keyscout-list/ListOutput.h"
 #include "worker/DeviceRecord.h"
 #include "worker/KeyScoutThread.h"
 

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "app/ScanThreadControl.h"
 #include "framework/CodePage.h"
 #include "framework/Messages.h"
 #include "framework/Wnd.h"
+#include "listing/ScanThreadControl.h"
 #include "platform/Platform.h"
 #include "platform/model/ModelPlatform.h"
 #include "platform/sim/FixtureLoader.h"

@@ -8,11 +8,11 @@
 #include <string>
 
 #include "framework/CodePage.h"
+#include "listing/ListOutput.h"
+#include "listing/ListScan.h"
 #include "platform/Platform.h"
 #include "platform/capture/MachineRecorder.h"
 #include "platform/model/ModelPlatform.h"
-#include "tools/keyscout-list/ListOutput.h"
-#include "tools/keyscout-list/ListScan.h"
 
 namespace ks::test {
 

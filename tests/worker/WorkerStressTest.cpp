@@ -29,10 +29,10 @@
 #include <thread>
 #include <vector>
 
-#include "app/ScanThreadControl.h"
 #include "framework/Kernel.h"
 #include "framework/Messages.h"
 #include "framework/Wnd.h"
+#include "listing/ScanThreadControl.h"
 #include "platform/Platform.h"
 #include "platform/model/ModelPlatform.h"
 #include "platform/sim/FixtureLoader.h"

@@ -5,8 +5,8 @@
 
 #include <map>
 
-#include "app/ScanThreadControl.h"
 #include "framework/Wnd.h"
+#include "listing/ScanThreadControl.h"
 #include "platform/model/ModelPlatform.h"
 #include "platform/sim/FixtureLoader.h"
 #include "tests/support/FakePlatforms.h"

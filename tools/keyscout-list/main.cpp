@@ -9,11 +9,11 @@
 
 #include "framework/CodePage.h"
 #include "framework/Kernel.h"
+#include "listing/ListOutput.h"
+#include "listing/ListScan.h"
 #include "platform/Platform.h"
 #include "platform/model/ModelPlatform.h"
 #include "platform/sim/FixtureLoader.h"
-#include "tools/keyscout-list/ListOutput.h"
-#include "tools/keyscout-list/ListScan.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tools/keyscout-list/ListOutput.h"
+#include "listing/ListOutput.h"
 
 #include <cstdio>
 #include <nlohmann/json.hpp>

@@ -1,4 +1,4 @@
-#include "app/ScanThreadControl.h"
+#include "listing/ScanThreadControl.h"
 
 namespace ks {
 

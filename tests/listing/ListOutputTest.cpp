@@ -5,7 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "framework/CodePage.h"
-#include "tools/keyscout-list/ListOutput.h"
+#include "listing/ListOutput.h"
 
 namespace ks {
 namespace {

@@ -1,8 +1,8 @@
-#include "tools/keyscout-list/ListScan.h"
+#include "listing/ListScan.h"
 
-#include "app/ScanThreadControl.h"
 #include "framework/Kernel.h"
 #include "framework/Wnd.h"
+#include "listing/ScanThreadControl.h"
 #include "platform/DeviceChanges.h"
 #include "platform/Interrupt.h"
 #include "platform/capture/MachineRecorder.h"
