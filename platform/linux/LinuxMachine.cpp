@@ -1,6 +1,7 @@
 #include "platform/linux/LinuxMachine.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -24,6 +25,12 @@ constexpr int kMaxDepth = 40;
 constexpr std::size_t kMaxInstanceIdLength = MAX_DEVICE_ID_LEN - 1;
 constexpr std::size_t kMaxPropertyBytes = MAX_DEVICE_ID_LEN - 1;
 constexpr std::size_t kMaxStringUnits = 126;  // a string descriptor holds 126 UTF-16 units
+// The mount table is read whole: a server with thousands of mounts has a table of several
+// hundred KiB, and the last mount (a stick just plugged in) is the one the user looks for.
+// This bound only keeps a runaway table from taking the memory of the machine.
+constexpr std::size_t kMaxMountTableBytes = 64 * 1024 * 1024;
+// What kernels up to the 3.x series show for the strings of a de-authorised device.
+constexpr std::string_view kUnauthorizedText = "n/a (unauthorized)";
 
 // Folders below a device that never hold a device, and are many: not listed.
 bool IsDeviceFreeFolder(std::string_view name) {
@@ -61,6 +68,35 @@ std::optional<unsigned long> ParseNumber(std::string_view text, int base) {
     if (end == s.c_str() || *end != '\0' || s.front() == '-')
         return std::nullopt;
     return v;
+}
+
+// "46d/c52b/1201": the numbers between the slashes; none when any is not a number.
+std::vector<unsigned long> SlashedNumbers(std::string_view text, int base) {
+    std::vector<unsigned long> numbers;
+    for (;;) {
+        const std::size_t slash = text.find('/');
+        const std::optional<unsigned long> n = ParseNumber(text.substr(0, slash), base);
+        if (!n || numbers.size() == 8)
+            return {};
+        numbers.push_back(*n);
+        if (slash == std::string_view::npos)
+            return numbers;
+        text.remove_prefix(slash + 1);
+    }
+}
+
+// The "version" attribute of a USB device (" 2.00", " 3.10": bcdUSB as the kernel prints
+// it, major and minor in hex) as bcdUSB; 0 when it cannot be read.
+WORD BcdFromVersion(std::string_view version) {
+    const std::string v = Trim(version);
+    const std::size_t dot = v.find('.');
+    if (dot == std::string::npos)
+        return 0;
+    const std::optional<unsigned long> major = ParseNumber(std::string_view(v).substr(0, dot), 16);
+    const std::optional<unsigned long> minor = ParseNumber(std::string_view(v).substr(dot + 1), 16);
+    if (!major || !minor || *major > 0xFF || *minor > 0xFF)
+        return 0;
+    return static_cast<WORD>(*major << 8 | *minor);
 }
 
 std::uint32_t Fnv1a(std::string_view s) {
@@ -205,8 +241,8 @@ struct CKernelDevice {
 
 class CMachineReader {
   public:
-    CMachineReader(const CSysfsReader& reader, IDeviceDatabase* database)
-        : m_reader(reader), m_pDatabase(database) {}
+    CMachineReader(const CSysfsReader& reader, IDeviceDatabase* database, std::FILE* notes)
+        : m_reader(reader), m_pDatabase(database), m_pNotes(notes) {}
 
     CMachineModel Read();
 
@@ -216,11 +252,20 @@ class CMachineReader {
         std::string m_strPath;
     };
 
+    // What ReadDevice made of a folder: a device of the picture; no device (its folders
+    // are walked for devices below); or a device that is gone or beyond the bound (nothing
+    // below it is walked).
+    enum class ERead { Device, NotADevice, Gone };
+
     std::vector<CRootHub> FindRootHubs();
     void Walk(const std::string& path, std::optional<std::size_t> parent, int depth);
-    std::optional<std::size_t> ReadDevice(const std::string& path,
-                                          std::optional<std::size_t> parent);
-    void ReadUsbDevice(CKernelDevice& d);
+    ERead ReadDevice(const std::string& path, std::optional<std::size_t> parent,
+                     std::size_t& index);
+    // Whether a folder is where a USB device is (a root hub, or a port of a hub), by its
+    // name: for a device that has lost its uevent or subsystem link.
+    bool IsUsbDeviceFolder(const std::string& path, std::optional<std::size_t> parent) const;
+    // False when the device's ids cannot be read.
+    bool ReadUsbDevice(CKernelDevice& d);
     void ReadUsbInterface(CKernelDevice& d);
     void AddStacked();
     std::string Db(const CKernelDevice& d, const char* key);
@@ -236,13 +281,18 @@ class CMachineReader {
 
     const CSysfsReader& m_reader;
     IDeviceDatabase* m_pDatabase;
+    std::FILE* m_pNotes;
     CMachineModel m_model;
     std::vector<CKernelDevice> m_vDevices;
     std::vector<std::size_t> m_vTops;  // devices below the root, in order
     std::map<std::string, std::size_t> m_mapByPath;
     std::set<std::string> m_setIds;  // upper-cased instance IDs handed out
     std::vector<CRootHub> m_vRootHubs;
+    // Mount points as the block devices show them: by device number ("8:17"), and for
+    // file systems on an anonymous device number (btrfs: "0:NN"), by mount source.
     std::map<std::string, std::vector<std::string>> m_mapMounts;
+    std::map<std::string, std::vector<std::string>> m_mapMountsBySource;
+    bool m_bBoundReached = false;
 };
 
 std::vector<CMachineReader::CRootHub> CMachineReader::FindRootHubs() {
@@ -273,31 +323,72 @@ std::vector<CMachineReader::CRootHub> CMachineReader::FindRootHubs() {
     return hubs;
 }
 
-std::optional<std::size_t> CMachineReader::ReadDevice(const std::string& path,
-                                                      std::optional<std::size_t> parent) {
+bool CMachineReader::IsUsbDeviceFolder(const std::string& path,
+                                       std::optional<std::size_t> parent) const {
+    for (const CRootHub& rh : m_vRootHubs)
+        if (rh.m_strPath == path)
+            return true;
+    // "B-P.P.P" below a USB device (a hub) of bus B.
+    if (!parent || !m_vDevices[*parent].m_bUsbDevice)
+        return false;
+    const std::string_view name = BaseName(path);
+    const std::size_t dash = name.find('-');
+    if (dash == std::string_view::npos || dash == 0)
+        return false;
+    const std::optional<unsigned long> bus = ParseNumber(name.substr(0, dash), 10);
+    if (!bus || *bus != m_vDevices[*parent].m_uBus)
+        return false;
+    bool digit = false;  // the last character was a digit: a port number ends there
+    for (char c : name.substr(dash + 1)) {
+        if (c == '.' && digit)
+            digit = false;
+        else if (c >= '0' && c <= '9')
+            digit = true;
+        else
+            return false;
+    }
+    return digit;
+}
+
+CMachineReader::ERead CMachineReader::ReadDevice(const std::string& path,
+                                                 std::optional<std::size_t> parent,
+                                                 std::size_t& index) {
     // A kernel device is a folder with a uevent file; a bus device's subsystem link leads
     // into /sys/bus, a class device's into /sys/class. The nodes are the bus devices and
     // the block devices: the other class devices (SCSI generic, bsg, hidraw, input event
     // nodes) are ways into a device, not devices, as interfaces are on Windows.
-    std::optional<std::string> uevent = m_reader.ReadFile(path + "/uevent", 4096);
-    if (!uevent)
-        return std::nullopt;
+    const std::optional<std::string> uevent = m_reader.ReadFile(path + "/uevent", 4096);
     const std::optional<std::string> subsystemLink = m_reader.ReadLink(path + "/subsystem");
-    if (!subsystemLink)
-        return std::nullopt;
-    const std::string subsystem(BaseName(*subsystemLink));
-    const bool bus =
-        subsystemLink->find("/bus/") != std::string::npos || subsystemLink->rfind("bus/", 0) == 0;
+    std::string subsystem;
+    bool bus = false;
+    bool usbByName = false;
+    if (uevent && subsystemLink) {
+        subsystem = std::string(BaseName(*subsystemLink));
+        bus = subsystemLink->find("/bus/") != std::string::npos ||
+              subsystemLink->rfind("bus/", 0) == 0;
+    } else if (IsUsbDeviceFolder(path, parent)) {
+        // A device that is going loses its files one by one, and a half-made one has not
+        // all of them yet. A USB device stays a device while its ids can be read (else it
+        // is gone, and everything below it with it: its interfaces never stand in its
+        // place under the hub).
+        subsystem = "usb";
+        bus = true;
+        usbByName = true;
+    } else {
+        return ERead::NotADevice;
+    }
     if (subsystem.empty() || (!bus && subsystem != "block"))
-        return std::nullopt;
-    if (m_vDevices.size() >= kMaxDevices)
-        return std::nullopt;
+        return ERead::NotADevice;
+    if (m_vDevices.size() >= kMaxDevices) {
+        m_bBoundReached = true;
+        return ERead::Gone;
+    }
 
     CKernelDevice d;
     d.m_strPath = path;
     d.m_strName = std::string(BaseName(path));
     d.m_strSubsystem = subsystem;
-    d.m_mapUevent = ParseUevent(*uevent);
+    d.m_mapUevent = ParseUevent(uevent.value_or(std::string()));
     if (auto it = d.m_mapUevent.find("DEVTYPE"); it != d.m_mapUevent.end())
         d.m_strDevType = it->second;
     if (std::optional<std::string> driver = m_reader.LinkName(path, "driver"))
@@ -305,36 +396,52 @@ std::optional<std::size_t> CMachineReader::ReadDevice(const std::string& path,
     d.m_optParent = parent;
 
     if (subsystem == "usb") {
-        if (d.m_strDevType == "usb_interface" ||
-            (d.m_strDevType.empty() && d.m_strName.find(':') != std::string::npos))
-            d.m_bUsbInterface = true;
-        else if (d.m_strDevType == "usb_device" || d.m_strDevType.empty())
+        if (usbByName) {
             d.m_bUsbDevice = true;
+            d.m_strDevType = "usb_device";
+        } else if (d.m_strDevType == "usb_interface" ||
+                   (d.m_strDevType.empty() && d.m_strName.find(':') != std::string::npos)) {
+            d.m_bUsbInterface = true;
+        } else if (d.m_strDevType == "usb_device" || d.m_strDevType.empty()) {
+            d.m_bUsbDevice = true;
+        }
     } else if (subsystem == "scsi" && d.m_strDevType == "scsi_device") {
         d.m_strScsiVendor = Trim(m_reader.ReadText(path, "vendor").value_or(""));
         d.m_strScsiModel = Trim(m_reader.ReadText(path, "model").value_or(""));
     }
+    // A USB device whose ids cannot be read is not listed with made-up ones: it is left out
+    // of this picture, and the rescan its removal causes shows the machine as it is then.
+    if (d.m_bUsbDevice && !ReadUsbDevice(d))
+        return ERead::Gone;
 
-    const std::size_t index = m_vDevices.size();
+    index = m_vDevices.size();
     m_vDevices.push_back(std::move(d));
     m_mapByPath.emplace(path, index);
     if (parent)
         m_vDevices[*parent].m_vChildren.push_back(index);
     else
         m_vTops.push_back(index);
-    if (m_vDevices[index].m_bUsbDevice)
-        ReadUsbDevice(m_vDevices[index]);
-    else if (m_vDevices[index].m_bUsbInterface)
+    if (m_vDevices[index].m_bUsbInterface)
         ReadUsbInterface(m_vDevices[index]);
-    return index;
+    return ERead::Device;
 }
 
 void CMachineReader::Walk(const std::string& path, std::optional<std::size_t> parent, int depth) {
-    if (depth > kMaxDepth || m_vDevices.size() >= kMaxDevices || m_mapByPath.count(path))
+    if (m_bBoundReached || depth > kMaxDepth || m_mapByPath.count(path))
         return;
-    const std::optional<std::size_t> self = ReadDevice(path, parent);
-    const std::optional<std::size_t> below = self ? self : parent;
-    for (const CSysfsReader::CEntry& e : m_reader.ListFolder(path)) {
+    std::size_t self = 0;
+    const ERead read = ReadDevice(path, parent, self);
+    if (read == ERead::Gone)
+        return;
+    const std::optional<std::size_t> below =
+        read == ERead::Device ? std::optional<std::size_t>(self) : parent;
+    std::vector<CSysfsReader::CEntry> entries = m_reader.ListFolder(path);
+    // Siblings in the order of their numbers: interface 1.10 after 1.9, sdb10 after sdb9.
+    std::sort(entries.begin(), entries.end(),
+              [](const CSysfsReader::CEntry& a, const CSysfsReader::CEntry& b) {
+                  return SysfsNameLess(a.m_strName, b.m_strName);
+              });
+    for (const CSysfsReader::CEntry& e : entries) {
         // Only real folders: every link in sysfs leads elsewhere in the tree (subsystem,
         // driver, port, device, firmware_node), often upwards.
         if (e.m_kind != CSysfsReader::EKind::Folder || IsDeviceFreeFolder(e.m_strName))
@@ -343,7 +450,7 @@ void CMachineReader::Walk(const std::string& path, std::optional<std::size_t> pa
     }
 }
 
-void CMachineReader::ReadUsbDevice(CKernelDevice& d) {
+bool CMachineReader::ReadUsbDevice(CKernelDevice& d) {
     const std::string& path = d.m_strPath;
     if (d.m_strName.rfind("usb", 0) == 0) {
         d.m_bRootHub = true;
@@ -359,6 +466,9 @@ void CMachineReader::ReadUsbDevice(CKernelDevice& d) {
                 static_cast<unsigned>(ParseNumber(d.m_strName.substr(dot + 1), 10).value_or(0));
         }
     }
+    auto number = [&](const char* name, int base) {
+        return ParseNumber(m_reader.ReadText(path, name).value_or(""), base);
+    };
 
     CUsbDevice& u = d.m_usb;
     const std::optional<std::string> raw = m_reader.ReadFile(path + "/descriptors");
@@ -379,42 +489,77 @@ void CMachineReader::ReadUsbDevice(CKernelDevice& d) {
         u.m_bySerialNumber = b[16];
         u.m_byNumConfigurations = b[17];
     } else {
-        // No readable descriptor: the attributes the kernel derives from it.
-        auto hex = [&](const char* name) {
-            return ParseNumber(m_reader.ReadText(path, name).value_or(""), 16).value_or(0);
+        // No readable descriptor: the fields the kernel shows one attribute each, and
+        // where those are gone too, the uevent read a moment ago (PRODUCT=vid/pid/bcdDevice
+        // in hex, TYPE=class/subclass/protocol in decimal).
+        const auto field = [&d](const char* key, int base) {
+            auto it = d.m_mapUevent.find(key);
+            return it == d.m_mapUevent.end() ? std::vector<unsigned long>()
+                                             : SlashedNumbers(it->second, base);
         };
-        u.m_wIdVendor = static_cast<WORD>(hex("idVendor"));
-        u.m_wIdProduct = static_cast<WORD>(hex("idProduct"));
-        u.m_wBcdDevice = static_cast<WORD>(hex("bcdDevice"));
-        u.m_byDeviceClass = static_cast<BYTE>(hex("bDeviceClass"));
+        const std::vector<unsigned long> product = field("PRODUCT", 16);
+        const std::vector<unsigned long> type = field("TYPE", 10);
+        const std::optional<unsigned long> vid = number("idVendor", 16);
+        const std::optional<unsigned long> pid = number("idProduct", 16);
+        if (vid && pid && *vid <= 0xFFFF && *pid <= 0xFFFF) {
+            u.m_wIdVendor = static_cast<WORD>(*vid);
+            u.m_wIdProduct = static_cast<WORD>(*pid);
+        } else if (product.size() == 3 && product[0] <= 0xFFFF && product[1] <= 0xFFFF) {
+            u.m_wIdVendor = static_cast<WORD>(product[0]);
+            u.m_wIdProduct = static_cast<WORD>(product[1]);
+        } else {
+            return false;
+        }
+        const auto orUevent = [](std::optional<unsigned long> value,
+                                 const std::vector<unsigned long>& fields, std::size_t i) {
+            return value ? *value : fields.size() == 3 ? fields[i] : 0;
+        };
+        u.m_byLength = 18;
+        u.m_byDescriptorType = 1;
+        u.m_wBcdUsb = BcdFromVersion(m_reader.ReadText(path, "version").value_or(""));
+        u.m_wBcdDevice = static_cast<WORD>(orUevent(number("bcdDevice", 16), product, 2));
+        u.m_byDeviceClass = static_cast<BYTE>(orUevent(number("bDeviceClass", 16), type, 0));
+        u.m_byDeviceSubClass = static_cast<BYTE>(orUevent(number("bDeviceSubClass", 16), type, 1));
+        u.m_byDeviceProtocol = static_cast<BYTE>(orUevent(number("bDeviceProtocol", 16), type, 2));
+        u.m_byMaxPacketSize0 = static_cast<BYTE>(number("bMaxPacketSize0", 10).value_or(0));
+        u.m_byNumConfigurations = static_cast<BYTE>(number("bNumConfigurations", 10).value_or(0));
         // The string indices are unknown: the strings the kernel shows stand at 1, 2, 3.
         u.m_byManufacturer = 1;
         u.m_byProduct = 2;
         u.m_bySerialNumber = 3;
     }
     u.m_bySpeed = SpeedFromSysfs(m_reader.ReadText(path, "speed").value_or(""));
-    u.m_wDeviceAddress = static_cast<WORD>(
-        ParseNumber(m_reader.ReadText(path, "devnum").value_or(""), 10).value_or(0));
-    u.m_byCurrentConfigurationValue = static_cast<BYTE>(
-        ParseNumber(m_reader.ReadText(path, "bConfigurationValue").value_or(""), 10).value_or(0));
-    d.m_uMaxChild = static_cast<unsigned>(std::min<unsigned long>(
-        ParseNumber(m_reader.ReadText(path, "maxchild").value_or(""), 10).value_or(0), 255));
+    u.m_wDeviceAddress = static_cast<WORD>(number("devnum", 10).value_or(0));
+    u.m_byCurrentConfigurationValue =
+        static_cast<BYTE>(number("bConfigurationValue", 10).value_or(0));
+    d.m_uMaxChild =
+        static_cast<unsigned>(std::min<unsigned long>(number("maxchild", 10).value_or(0), 255));
 
     // The strings the kernel read from the device when it was enumerated, for the indices
-    // the descriptor names. A missing file: the device did not answer that request.
-    std::optional<std::string> manufacturer, product, serial;
-    if (u.m_byManufacturer != 0)
-        manufacturer = m_reader.ReadText(path, "manufacturer");
-    if (u.m_byProduct != 0)
-        product = m_reader.ReadText(path, "product");
-    if (u.m_bySerialNumber != 0)
-        serial = m_reader.ReadText(path, "serial");
+    // the descriptor names. A missing file: the device did not answer that request. Of a
+    // de-authorised device, older kernels show a text of their own in place of each.
+    std::optional<bool> deauthorized;
+    auto text = [&](BYTE index, const char* name) -> std::optional<std::string> {
+        if (index == 0)
+            return std::nullopt;
+        std::optional<std::string> value = m_reader.ReadText(path, name);
+        if (value && *value == kUnauthorizedText) {
+            if (!deauthorized)
+                deauthorized = Trim(m_reader.ReadText(path, "authorized").value_or("")) == "0";
+            if (*deauthorized)
+                return std::nullopt;
+        }
+        return value;
+    };
+    const std::optional<std::string> manufacturer = text(u.m_byManufacturer, "manufacturer");
+    const std::optional<std::string> product = text(u.m_byProduct, "product");
+    const std::optional<std::string> serial = text(u.m_bySerialNumber, "serial");
     d.m_strManufacturer = manufacturer.value_or("");
     d.m_strProduct = product.value_or("");
     d.m_strSerial = serial.value_or("");
 
-    auto addString = [&u](BYTE index, const std::optional<std::string>& text) {
-        if (index == 0 || !text)
+    auto addString = [&u](BYTE index, const std::optional<std::string>& value) {
+        if (index == 0 || !value)
             return;
         for (const CStringDescriptor& s : u.m_vStrings)
             if (s.m_byIndex == index)
@@ -422,7 +567,7 @@ void CMachineReader::ReadUsbDevice(CKernelDevice& d) {
         CStringDescriptor s;
         s.m_byIndex = index;
         s.m_wLanguage = 0x0409;
-        s.m_wstrText = DescriptorText(*text);
+        s.m_wstrText = DescriptorText(*value);
         u.m_vStrings.push_back(std::move(s));
     };
     addString(u.m_byManufacturer, manufacturer);
@@ -432,6 +577,7 @@ void CMachineReader::ReadUsbDevice(CKernelDevice& d) {
     // A device none of whose strings the kernel could read answers no descriptor 0.
     if (!u.m_vStrings.empty())
         u.m_optLanguageIds = std::vector<WORD>{0x0409};
+    return true;
 }
 
 void CMachineReader::ReadUsbInterface(CKernelDevice& d) {
@@ -598,7 +744,10 @@ void CMachineReader::DescribeNode(const CKernelDevice& d, CDevNode& node) {
         return;
     }
     if (d.m_strSubsystem == "block") {
-        std::string name = d.m_strName;
+        // A device-mapper node by the name its maker gave it ("luks-...", "vg-lv"), as the
+        // system's own tools show it, rather than "dm-0".
+        const std::string mapperName = Trim(m_reader.ReadText(d.m_strPath, "dm/name").value_or(""));
+        std::string name = mapperName.empty() ? d.m_strName : mapperName;
         if (d.m_strDevType == "disk") {
             SetProperty(node, CM_DRP_DEVICEDESC, "Disk drive");
             // A disk of a SCSI device (USB storage is one) is named by its SCSI vendor and
@@ -615,13 +764,32 @@ void CMachineReader::DescribeNode(const CKernelDevice& d, CDevNode& node) {
             SetProperty(node, CM_DRP_DEVICEDESC,
                         d.m_strDevType == "partition" ? "Disk partition" : "Block device");
         }
-        // Where its file system is mounted, if anywhere.
-        std::string dev = uevent("MAJOR").empty() || uevent("MINOR").empty()
-                              ? m_reader.ReadText(d.m_strPath, "dev").value_or("")
-                              : uevent("MAJOR") + ":" + uevent("MINOR");
-        if (auto it = m_mapMounts.find(Trim(dev)); it != m_mapMounts.end()) {
+        // Where its file system is mounted, if anywhere: by device number, and where the
+        // file system reports an anonymous one (btrfs), by the mount source that names the
+        // device ("/dev/sdb1", "/dev/mapper/luks-...").
+        const std::string dev = uevent("MAJOR").empty() || uevent("MINOR").empty()
+                                    ? m_reader.ReadText(d.m_strPath, "dev").value_or("")
+                                    : uevent("MAJOR") + ":" + uevent("MINOR");
+        std::vector<std::string> points;
+        auto add = [&points](const std::map<std::string, std::vector<std::string>>& table,
+                             const std::string& key) {
+            if (auto it = table.find(key); it != table.end())
+                for (const std::string& m : it->second)
+                    if (std::find(points.begin(), points.end(), m) == points.end())
+                        points.push_back(m);
+        };
+        add(m_mapMounts, Trim(dev));
+        if (!m_mapMountsBySource.empty()) {
+            std::string devName = uevent("DEVNAME").empty() ? d.m_strName : uevent("DEVNAME");
+            if (devName.rfind("/dev/", 0) != 0)
+                devName = "/dev/" + devName;
+            add(m_mapMountsBySource, devName);
+            if (!mapperName.empty())
+                add(m_mapMountsBySource, "/dev/mapper/" + mapperName);
+        }
+        if (!points.empty()) {
             std::string mounts;
-            for (const std::string& m : it->second)
+            for (const std::string& m : points)
                 mounts += (mounts.empty() ? "" : ", ") + m;
             name += " on " + mounts;
         }
@@ -744,8 +912,22 @@ void CMachineReader::BuildUsb() {
 
 CMachineModel CMachineReader::Read() {
     m_vRootHubs = FindRootHubs();
-    if (std::optional<std::string> mounts = m_reader.ReadFile("/proc/self/mountinfo"))
-        m_mapMounts = ParseMountInfo(*mounts);
+    if (std::optional<std::string> table =
+            m_reader.ReadFile("/proc/self/mountinfo", kMaxMountTableBytes)) {
+        for (const CMountEntry& m : ParseMountInfo(*table)) {
+            // What the user reads: the mount point, and where the mount shows a folder of
+            // the file system rather than its root (a bind mount, a btrfs subvolume), that
+            // folder in brackets after it.
+            std::string shown = m.m_strPoint;
+            if (m.m_strRoot != "/")
+                shown += "[" + m.m_strRoot + "]";
+            std::vector<std::string>& points = m.m_strDevice.rfind("0:", 0) == 0
+                                                   ? m_mapMountsBySource[m.m_strSource]
+                                                   : m_mapMounts[m.m_strDevice];
+            if (std::find(points.begin(), points.end(), shown) == points.end())
+                points.push_back(std::move(shown));
+        }
+    }
     // The tree below the root: each controller's device (the parent of its root hubs, when
     // that is a device) with everything below it, once even when it has several buses.
     for (const CRootHub& rh : m_vRootHubs) {
@@ -758,22 +940,28 @@ CMachineModel CMachineReader::Read() {
     AddStacked();
     BuildNodes();
     BuildUsb();
+    if (m_bBoundReached && m_pNotes != nullptr)
+        std::fprintf(m_pNotes,
+                     "%s: more than %zu devices below the USB controllers: the rest of this "
+                     "machine is not listed\n",
+                     program_invocation_short_name, kMaxDevices);
     return std::move(m_model);
 }
 
 }  // namespace
 
-CMachineModel ReadLinuxMachine(const CSysfsReader& reader, IDeviceDatabase* database) {
-    CMachineReader machine(reader, database);
+CMachineModel ReadLinuxMachine(const CSysfsReader& reader, IDeviceDatabase* database,
+                               std::FILE* notes) {
+    CMachineReader machine(reader, database, notes);
     return machine.Read();
 }
 
-std::map<std::string, std::vector<std::string>> ParseMountInfo(std::string_view text) {
-    std::map<std::string, std::vector<std::string>> mounts;
+std::vector<CMountEntry> ParseMountInfo(std::string_view text) {
+    std::vector<CMountEntry> mounts;
     auto unescape = [](std::string_view s) {
         std::string out;
         for (std::size_t i = 0; i < s.size(); ++i) {
-            if (s[i] == '\\' && i + 3 < s.size() + 0 && s[i + 1] >= '0' && s[i + 1] <= '3' &&
+            if (s[i] == '\\' && i + 3 < s.size() && s[i + 1] >= '0' && s[i + 1] <= '3' &&
                 s[i + 2] >= '0' && s[i + 2] <= '7' && s[i + 3] >= '0' && s[i + 3] <= '7') {
                 out += static_cast<char>((s[i + 1] - '0') * 64 + (s[i + 2] - '0') * 8 +
                                          (s[i + 3] - '0'));
@@ -785,35 +973,81 @@ std::map<std::string, std::vector<std::string>> ParseMountInfo(std::string_view 
         return out;
     };
     std::size_t i = 0;
-    while (i < text.size()) {
-        std::size_t end = text.find('\n', i);
+    for (;;) {
+        // Only whole lines: a line without its newline is one the read was cut in.
+        const std::size_t end = text.find('\n', i);
         if (end == std::string_view::npos)
-            end = text.size();
+            break;
         const std::string_view line = text.substr(i, end - i);
         i = end + 1;
-        // id parent major:minor root mount-point options ...
-        std::string_view fields[5];
+        // id parent major:minor root mount-point options [optional fields...] - type source
+        // super-options
+        std::vector<std::string_view> fields;
         std::size_t at = 0;
-        int n = 0;
-        while (n < 5 && at <= line.size()) {
+        while (at < line.size() && fields.size() < 64) {
             while (at < line.size() && line[at] == ' ')
                 ++at;
+            if (at == line.size())
+                break;
             std::size_t stop = line.find(' ', at);
             if (stop == std::string_view::npos)
                 stop = line.size();
-            if (stop == at)
-                break;
-            fields[n++] = line.substr(at, stop - at);
+            fields.push_back(line.substr(at, stop - at));
             at = stop;
         }
-        if (n < 5 || fields[2].find(':') == std::string_view::npos)
+        if (fields.size() < 5 || fields[2].find(':') == std::string_view::npos)
             continue;
-        std::vector<std::string>& points = mounts[std::string(fields[2])];
-        std::string point = unescape(fields[4]);
-        if (std::find(points.begin(), points.end(), point) == points.end())
-            points.push_back(std::move(point));
+        CMountEntry m;
+        m.m_strDevice = std::string(fields[2]);
+        m.m_strRoot = unescape(fields[3]);
+        m.m_strPoint = unescape(fields[4]);
+        for (std::size_t f = 6; f + 2 < fields.size(); ++f)
+            if (fields[f] == "-") {
+                m.m_strSource = unescape(fields[f + 2]);
+                break;
+            }
+        mounts.push_back(std::move(m));
     }
     return mounts;
+}
+
+bool SysfsNameLess(std::string_view a, std::string_view b) {
+    // Compared as sequences in which each run of decimal digits is one element, ordered by
+    // its value, and every other character an element of its own; a run of digits stands
+    // where a '0' would. Names equal so ("01" and "1") fall back to their bytes.
+    std::size_t i = 0, j = 0;
+    auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    while (i < a.size() && j < b.size()) {
+        const bool da = isDigit(a[i]), db = isDigit(b[j]);
+        if (da && db) {
+            std::size_t ea = i, eb = j;
+            while (ea < a.size() && isDigit(a[ea]))
+                ++ea;
+            while (eb < b.size() && isDigit(b[eb]))
+                ++eb;
+            std::string_view na = a.substr(i, ea - i), nb = b.substr(j, eb - j);
+            while (na.size() > 1 && na.front() == '0')
+                na.remove_prefix(1);
+            while (nb.size() > 1 && nb.front() == '0')
+                nb.remove_prefix(1);
+            if (na.size() != nb.size())
+                return na.size() < nb.size();
+            if (na != nb)
+                return na < nb;
+            i = ea;
+            j = eb;
+            continue;
+        }
+        const unsigned char ca = da ? '0' : static_cast<unsigned char>(a[i]);
+        const unsigned char cb = db ? '0' : static_cast<unsigned char>(b[j]);
+        if (ca != cb)
+            return ca < cb;
+        ++i;
+        ++j;
+    }
+    if (i < a.size() || j < b.size())
+        return j < b.size();  // the one that ended first comes first
+    return a < b;
 }
 
 BYTE SpeedFromSysfs(std::string_view speed) {

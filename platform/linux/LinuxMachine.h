@@ -28,6 +28,7 @@
 // may be called from any thread.
 #pragma once
 
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <string>
@@ -55,14 +56,27 @@ class IDeviceDatabase {
 std::unique_ptr<IDeviceDatabase> MakeUdevDatabase();
 
 // Reads the machine below the reader's root. `database` may be null (no names beyond the
-// devices' own strings).
-CMachineModel ReadLinuxMachine(const CSysfsReader& reader, IDeviceDatabase* database);
+// devices' own strings). A machine beyond the picture's bound (4096 kernel devices below
+// the USB controllers) is read up to it, and one line on `notes` (when not null) says so.
+CMachineModel ReadLinuxMachine(const CSysfsReader& reader, IDeviceDatabase* database,
+                               std::FILE* notes = stderr);
 
 // --- Pure helpers, reached by the tests and the fuzzers directly ---------------------------
 
-// /proc/self/mountinfo: the mount points of each device number ("8:17"), in table order,
-// each once, with the table's octal escapes (\040 for a blank) undone.
-std::map<std::string, std::vector<std::string>> ParseMountInfo(std::string_view text);
+// One line of /proc/self/mountinfo, with the table's octal escapes (\040 for a blank) undone.
+struct CMountEntry {
+    std::string m_strDevice;  // "8:17"; "0:NN" for an anonymous device number (btrfs)
+    std::string m_strRoot;    // the folder of the file system mounted there: "/" for its root
+    std::string m_strPoint;   // where
+    std::string m_strSource;  // "/dev/sdb1", or what the file system says (may be empty)
+};
+// The mounts in table order; lines that are not whole (no newline at their end) or not of
+// the table's form are left out.
+std::vector<CMountEntry> ParseMountInfo(std::string_view text);
+
+// The order of sibling folders in the picture: names compared with each run of digits as a
+// number ("1-1:1.9" before "1-1:1.10", "sdb9" before "sdb10", "usb2" before "usb10").
+bool SysfsNameLess(std::string_view a, std::string_view b);
 
 // The kernel's "speed" attribute ("1.5", "12", "480", "5000", ...) as a USB_DEVICE_SPEED.
 BYTE SpeedFromSysfs(std::string_view speed);

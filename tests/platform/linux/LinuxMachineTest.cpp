@@ -1,9 +1,11 @@
 // The Linux backend on sysfs trees built in a temporary folder: what the picture holds, what
 // a scan through it yields, and the files and links that must not break it.
 #include <gtest/gtest.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -63,6 +65,7 @@ class CFakeSysfs {
     void Attr(const std::string& device, const std::string& name, const std::string& value) {
         Write(device + "/" + name, value + "\n");
     }
+    void Remove(const std::string& path) { fs::remove(m_root + path); }
     void Link(const std::string& path, const std::string& target) {
         fs::create_directories(fs::path(m_root + path).parent_path());
         fs::create_symlink(target, m_root + path);
@@ -93,6 +96,7 @@ class CFakeSysfs {
         d[17] = 1;
         Write(path + "/descriptors", d);
         Attr(path, "speed", speed);
+        Attr(path, "busnum", "1");
         Attr(path, "devnum", std::to_string(++m_devnum));
         Attr(path, "maxchild", std::to_string(maxchild));
         Attr(path, "bConfigurationValue", "1");
@@ -209,6 +213,7 @@ TEST_F(LinuxMachineTest, HubsPortsAndIdsInWindowsForm) {
     ASSERT_NE(root, nullptr);
     EXPECT_EQ(root->m_byNumberOfPorts, 4);
     ASSERT_NE(root->FindPort(1), nullptr);
+    EXPECT_EQ(root->FindPort(1)->m_optDevice->m_wDeviceAddress, 2);  // devnum, not busnum
     EXPECT_EQ(root->FindPort(2)->m_optDevice->m_bySpeed, kUsbFullSpeed);
     EXPECT_EQ(root->FindPort(4), nullptr);  // empty port: nothing connected
     const CUsbDevice& hub = *root->FindPort(3)->m_optDevice;
@@ -308,8 +313,10 @@ TEST_F(LinuxMachineTest, StringsTheKernelShowsOrNot) {
     const CString& id2 = entries[2].m_devNodeTree.GetRoot()->Info().m_strDeviceId;
     const CString& id3 = entries[3].m_devNodeTree.GetRoot()->Info().m_strDeviceId;
     EXPECT_EQ(id2, "USB\\VID_2222&PID_0001\\SAME");
-    EXPECT_NE(id3, id2);  // each device keeps a node of its own
-    EXPECT_FALSE(id3.IsEmpty());
+    // Each device keeps a node of its own: the second gets a generated instance part, as a
+    // device whose serial is not unique does on Windows, not the serial with a suffix.
+    EXPECT_EQ(std::string(id3.View()).rfind("USB\\VID_2222&PID_0001\\", 0), 0u) << id3.View();
+    EXPECT_EQ(std::string(id3.View()).find("SAME"), std::string::npos) << id3.View();
 }
 
 TEST_F(LinuxMachineTest, StorageWithMountPointsAndStackedDevices) {
@@ -335,7 +342,7 @@ TEST_F(LinuxMachineTest, StorageWithMountPointsAndStackedDevices) {
                 "45 30 8:17 / /media/my\\040stick rw,nosuid - vfat /dev/sdb1 rw\n"
                 "46 30 8:17 / /mnt/twice rw - vfat /dev/sdb1 rw\n"
                 "garbage line\n"
-                "47 30 254:0 / /secret rw - ext4 /dev/dm-0 rw");
+                "47 30 254:0 / /secret rw - ext4 /dev/dm-0 rw\n");
 
     const std::vector<CUsbDeviceEntry> entries = Scan();
     ASSERT_EQ(entries.size(), 1u);
@@ -383,6 +390,274 @@ TEST_F(LinuxMachineTest, FilesAndLinksThatMustNotBreakTheScan) {
     EXPECT_EQ(entries[2].m_strSerialNumber, "OK3");
 }
 
+TEST_F(LinuxMachineTest, ADeviceGoingWhileItIsReadIsNeverListedWithMadeUpIds) {
+    RootHub(4);
+    const std::string rh = kRh;
+    // Its descriptor and id attributes gone after the uevent was read: the uevent's ids.
+    const std::string a = m_sys.Usb(rh + "/1-1", 0x2E1A, 0x5567, 0, 0, "K", "Flash", "KEEP1");
+    m_sys.Write(a + "/uevent", "DEVTYPE=usb_device\nPRODUCT=2e1a/5567/110\nTYPE=0/0/0\n");
+    m_sys.Remove(a + "/descriptors");
+    // Its uevent and subsystem link gone, its id attributes still there: still a device,
+    // with its interface below it.
+    const std::string b = m_sys.Usb(rh + "/1-2", 0x0403, 0x6001, 0, 0, "F", "Serial", "KEEP2");
+    m_sys.Remove(b + "/descriptors");
+    m_sys.Attr(b, "idVendor", "0403");
+    m_sys.Attr(b, "idProduct", "6001");
+    m_sys.Interface(rh + "/1-2", "1-2:1.0", 0xFF);
+    m_sys.Remove(b + "/uevent");
+    m_sys.Remove(b + "/subsystem");
+    // Nothing left to tell what it is but its interface: not listed, and its interface is
+    // not hung under the hub in its place.
+    const std::string c = m_sys.Usb(rh + "/1-3", 0x1111, 0x0003, 0, 0, "M", "Gone", "GONE3");
+    m_sys.Interface(rh + "/1-3", "1-3:1.0", 3);
+    for (const char* file : {"uevent", "subsystem", "descriptors"})
+        m_sys.Remove(c + "/" + file);
+
+    const CMachineModel m = Read();
+    EXPECT_EQ(FindNode(m, "USB\\USB_INTERFACE\\1-3:1.0"), nullptr);
+    const CUsbHub& root = m.m_vHubs.back();
+    EXPECT_EQ(root.FindPort(3), nullptr);
+    ASSERT_NE(root.FindPort(1), nullptr);
+    EXPECT_EQ(root.FindPort(1)->m_optDevice->m_wBcdDevice, 0x0110);
+
+    const std::vector<CUsbDeviceEntry> entries = Scan();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].m_idVendor, 0x2E1A);
+    EXPECT_EQ(entries[0].m_idProduct, 0x5567);
+    EXPECT_EQ(entries[0].m_strSerialNumber, "KEEP1");
+    EXPECT_EQ(entries[1].m_idVendor, 0x0403);
+    EXPECT_EQ(entries[1].m_idProduct, 0x6001);
+    EXPECT_EQ(Outline(*entries[1].m_devNodeTree.GetRoot()),
+              "F Serial(USB vendor specific interface)");
+}
+
+TEST_F(LinuxMachineTest, AHubWithoutItsDescriptorsFileStaysWhatItIs) {
+    // A SuperSpeed root hub and hub whose descriptors cannot be read: what they are comes
+    // from the attributes the kernel shows one by one.
+    const std::string hc = m_sys.Device("pci0000:00/0000:00:14.0", "bus/pci", "");
+    const std::string rh = m_sys.Usb("pci0000:00/0000:00:14.0/usb2", 0x1D6B, 0x0003, 9, 4, "L",
+                                     "xHCI", "0000:00:14.0", "5000");
+    const std::string hub = m_sys.Usb("pci0000:00/0000:00:14.0/usb2/2-1", 0x05E3, 0x0626, 9, 4, "G",
+                                      "Hub", std::nullopt, "5000");
+    for (const std::string& path : {rh, hub}) {
+        m_sys.Remove(path + "/descriptors");
+        m_sys.Attr(path, "version", path == rh ? " 3.00" : " 3.10");
+        m_sys.Attr(path, "idVendor", path == rh ? "1d6b" : "05e3");
+        m_sys.Attr(path, "idProduct", path == rh ? "0003" : "0626");
+        m_sys.Attr(path, "bDeviceClass", "09");
+        m_sys.Attr(path, "bDeviceSubClass", "00");
+        m_sys.Attr(path, "bDeviceProtocol", "03");
+        m_sys.Attr(path, "bMaxPacketSize0", "9");
+        m_sys.Attr(path, "bNumConfigurations", "1");
+    }
+    m_sys.Usb("pci0000:00/0000:00:14.0/usb2/2-1/2-1.2", 0x2E1A, 0x5567, 0, 0, "K", "Fast", "SS1",
+              "5000");
+
+    const CMachineModel m = Read();
+    ASSERT_EQ(m.m_vControllers.size(), 1u);
+    EXPECT_NE(FindNode(m, "USB\\ROOT_HUB30\\"), nullptr);
+    const CUsbHub* root = m.FindHub(m.m_vControllers[0].m_optRootHubName.value_or(u""));
+    ASSERT_NE(root, nullptr);
+    EXPECT_EQ(root->m_byDescriptorType, 0x2A);  // a SuperSpeed hub descriptor
+    const CUsbDevice& h = *root->FindPort(1)->m_optDevice;
+    EXPECT_EQ(h.m_wBcdUsb, 0x0310);
+    EXPECT_EQ(h.m_byDeviceClass, 9);
+    EXPECT_EQ(h.m_byDeviceProtocol, 3);
+    EXPECT_EQ(h.m_byMaxPacketSize0, 9);
+    EXPECT_EQ(h.m_byNumConfigurations, 1);
+    EXPECT_TRUE(h.m_bDeviceIsHub);
+    const CUsbHub* below = m.FindHub(h.m_optHubName.value_or(u""));
+    ASSERT_NE(below, nullptr);
+    EXPECT_EQ(below->m_byDescriptorType, 0x2A);
+
+    const std::vector<CUsbDeviceEntry> entries = Scan();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].m_strSerialNumber, "SS1");
+}
+
+TEST_F(LinuxMachineTest, BusesInterfacesLunsAndPartitionsInTheOrderOfTheirNumbers) {
+    // Root hubs usb1, usb2 and usb10: controllers, and so the walk, in the order of buses.
+    for (int bus : {10, 2, 1}) {
+        char pci[32], hub[16], dev[16];
+        std::snprintf(pci, sizeof pci, "pci0000:00/0000:00:%02x.0", 0x10 + bus);
+        std::snprintf(hub, sizeof hub, "/usb%d", bus);
+        std::snprintf(dev, sizeof dev, "/%d-1", bus);
+        m_sys.Device(pci, "bus/pci", "");
+        m_sys.Usb(std::string(pci) + hub, 0x1D6B, 0x0002, 9, 2, "L", "Root", pci);
+        m_sys.Usb(std::string(pci) + hub + dev, 0x3000, static_cast<WORD>(bus), 0, 0, "M", "P",
+                  "BUS" + std::to_string(bus));
+    }
+    // A phone of 14 interfaces, and a card reader of 11 LUNs, the first with 10 partitions.
+    const std::string phone = "pci0000:00/0000:00:11.0/usb1/1-1";
+    for (int i = 0; i < 14; ++i)
+        m_sys.Interface(phone, "1-1:1." + std::to_string(i), 0xFF);
+    const std::string reader = "pci0000:00/0000:00:12.0/usb2/2-1";
+    m_sys.Interface(reader, "2-1:1.0", 8);
+    const std::string host = reader + "/2-1:1.0/host6";
+    m_sys.Device(host, "bus/scsi", "DEVTYPE=scsi_host\n");
+    for (int lun = 0; lun < 11; ++lun)
+        m_sys.Device(host + "/target6:0:0/6:0:0:" + std::to_string(lun), "bus/scsi",
+                     "DEVTYPE=scsi_device\n");
+    const std::string disk = host + "/target6:0:0/6:0:0:0/block/sdb";
+    m_sys.Device(disk, "class/block", "DEVTYPE=disk\n");
+    for (int n = 1; n <= 10; ++n)
+        m_sys.Device(disk + "/sdb" + std::to_string(n), "class/block", "DEVTYPE=partition\n");
+
+    const CMachineModel m = Read();
+    ASSERT_EQ(m.m_vControllers.size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+        const std::string id = m.m_vControllers[i].m_optInstanceId.value_or("");
+        EXPECT_EQ(m.m_vControllers[i].m_optHcdNumber, i);
+        EXPECT_EQ(id.substr(id.size() - 12), i == 0   ? "0000:00:11.0"
+                                             : i == 1 ? "0000:00:12.0"
+                                                      : "0000:00:1a.0");
+    }
+    const std::vector<CUsbDeviceEntry> entries = Scan();
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[0].m_strSerialNumber, "BUS1");
+    EXPECT_EQ(entries[1].m_strSerialNumber, "BUS2");
+    EXPECT_EQ(entries[2].m_strSerialNumber, "BUS10");
+
+    std::string interfaces;
+    for (const CDevNodeTree::Node* c = entries[0].m_devNodeTree.GetRoot()->FirstChild();
+         c != nullptr; c = c->NextSibling()) {
+        const std::string id(c->Info().m_strDeviceId.View());
+        interfaces += id.substr(id.find("&MI_") + 4, 2) + " ";
+    }
+    EXPECT_EQ(interfaces, "00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D ");
+    EXPECT_EQ(Outline(*entries[1].m_devNodeTree.GetRoot()),
+              "M P(USB mass storage interface(SCSI host adapter (host6)("
+              "SCSI device (6:0:0:0)(sdb(sdb1,sdb2,sdb3,sdb4,sdb5,sdb6,sdb7,sdb8,sdb9,sdb10)),"
+              "SCSI device (6:0:0:1),SCSI device (6:0:0:2),SCSI device (6:0:0:3),"
+              "SCSI device (6:0:0:4),SCSI device (6:0:0:5),SCSI device (6:0:0:6),"
+              "SCSI device (6:0:0:7),SCSI device (6:0:0:8),SCSI device (6:0:0:9),"
+              "SCSI device (6:0:0:10))))");
+}
+
+TEST_F(LinuxMachineTest, StringsOfADeauthorisedDeviceAreNotItsOwn) {
+    RootHub(2);
+    const std::string rh = kRh;
+    // Older kernels show a text of their own for each string of a de-authorised device.
+    const std::string a = m_sys.Usb(rh + "/1-1", 0x096E, 0x0006, 0, 0, "n/a (unauthorized)",
+                                    "n/a (unauthorized)", "n/a (unauthorized)");
+    m_sys.Attr(a, "authorized", "0");
+    // An authorised device whose product says so is taken at its word.
+    const std::string b =
+        m_sys.Usb(rh + "/1-2", 0x096E, 0x0007, 0, 0, "M", "n/a (unauthorized)", "REAL2");
+    m_sys.Attr(b, "authorized", "1");
+
+    const CMachineModel m = Read();
+    const CUsbDevice& da = *m.m_vHubs.back().FindPort(1)->m_optDevice;
+    EXPECT_TRUE(da.m_vStrings.empty());
+    EXPECT_FALSE(da.m_optLanguageIds);
+    const std::vector<CUsbDeviceEntry> entries = Scan();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].m_strSerialNumber, "");
+    const std::string id(entries[0].m_devNodeTree.GetRoot()->Info().m_strDeviceId.View());
+    EXPECT_EQ(id.find("unauthorized"), std::string::npos) << id;
+    EXPECT_EQ(id.find("n/a"), std::string::npos) << id;
+    EXPECT_EQ(Outline(*entries[0].m_devNodeTree.GetRoot()), "USB device");
+    EXPECT_EQ(entries[1].m_strSerialNumber, "REAL2");
+    EXPECT_EQ(Outline(*entries[1].m_devNodeTree.GetRoot()), "M n/a (unauthorized)");
+}
+
+// findmnt's SOURCE of each mount of `source` in a mount table file: "/dev/sdb1[/photos]".
+std::vector<std::string> FindmntSources(const std::string& table, const std::string& source) {
+    std::vector<std::string> out;
+    const std::string command = "findmnt -F '" + table + "' -n -r -o SOURCE 2>/dev/null";
+    std::FILE* p = ::popen(command.c_str(), "r");
+    if (p == nullptr)
+        return out;
+    char line[4096];
+    while (std::fgets(line, sizeof line, p) != nullptr) {
+        std::string s(line);
+        while (!s.empty() && s.back() == '\n')
+            s.pop_back();
+        if (s.rfind(source, 0) == 0)
+            out.push_back(s);
+    }
+    ::pclose(p);
+    return out;
+}
+
+TEST_F(LinuxMachineTest, MountsAsTheSystemHasThem) {
+    RootHub(2);
+    const std::string dev = std::string(kRh) + "/1-1";
+    m_sys.Usb(dev, 0x2E1A, 0x5567, 0, 0, "Kestrel", "Flash", "KF1");
+    m_sys.Interface(dev, "1-1:1.0", 8);
+    const std::string disk = dev + "/1-1:1.0/host6/target6:0:0/6:0:0:0/block/sdb";
+    m_sys.Device(disk, "class/block", "DEVTYPE=disk\nMAJOR=8\nMINOR=16\nDEVNAME=sdb\n");
+    m_sys.Device(disk + "/sdb1", "class/block",
+                 "DEVTYPE=partition\nMAJOR=8\nMINOR=17\nDEVNAME=sdb1\n");
+    m_sys.Device(disk + "/sdb2", "class/block",
+                 "DEVTYPE=partition\nMAJOR=8\nMINOR=18\nDEVNAME=sdb2\n");
+    const std::string part3 = m_sys.Device(disk + "/sdb3", "class/block",
+                                           "DEVTYPE=partition\nMAJOR=8\nMINOR=19\nDEVNAME=sdb3\n");
+    // An encrypted btrfs on the third partition, by its mapper name.
+    const std::string dm = m_sys.Device("virtual/block/dm-0", "class/block",
+                                        "DEVTYPE=disk\nMAJOR=254\nMINOR=0\nDEVNAME=dm-0\n");
+    m_sys.Attr(dm, "dm/name", "luks-0c4f");
+    m_sys.Link(part3 + "/holders/dm-0", "../../../../../../../../../../../../virtual/block/dm-0");
+    // A server's table: two thousand mounts and more (well beyond 256 KiB) before the
+    // stick's; a bind mount of a folder of it; btrfs, whose device numbers are anonymous;
+    // and a last line the read was cut in.
+    std::string table;
+    for (int i = 0; i < 3000; ++i)
+        table += std::to_string(100 + i) + " 30 0:" + std::to_string(60 + i % 50) +
+                 " / /srv/containers/c" + std::to_string(i) +
+                 "/rootfs/proc/sys/fs/binfmt_misc rw,relatime - proc proc rw\n";
+    ASSERT_GT(table.size(), 256u * 1024u);
+    table +=
+        "5000 30 8:17 / /media/stick rw,nosuid - vfat /dev/sdb1 rw\n"
+        "5001 30 8:17 /photos /srv/photos rw - vfat /dev/sdb1 rw\n"
+        "5002 30 0:45 / /mnt/btr rw - btrfs /dev/sdb2 rw\n"
+        "5003 30 0:46 /@home /home rw - btrfs /dev/mapper/luks-0c4f rw\n"
+        "5004 30 0:47 / /tmp/notsdb2 rw - tmpfs /dev/sdb2x rw\n"
+        "5005 30 8:18 / /mnt/cut rw - vfat /dev/sd";
+    m_sys.Write("/proc/self/mountinfo", table);
+
+    const std::vector<CUsbDeviceEntry> entries = Scan();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(Outline(*entries[0].m_devNodeTree.GetRoot()),
+              "Kestrel Flash(USB mass storage interface(sdb(sdb1 on /media/stick, "
+              "/srv/photos[/photos],sdb2 on /mnt/btr,sdb3(luks-0c4f on /home[/@home]))))");
+
+    // The folder in brackets is the one findmnt shows for the same table.
+    const std::vector<std::string> sources =
+        FindmntSources(m_sys.Root() + "/proc/self/mountinfo", "/dev/sdb1");
+    EXPECT_EQ(sources, (std::vector<std::string>{"/dev/sdb1", "/dev/sdb1[/photos]"}));
+}
+
+TEST_F(LinuxMachineTest, TheDeviceBoundEndsTheWalkAndSaysSo) {
+    RootHub(2);
+    m_sys.Usb(std::string(kRh) + "/1-1", 0x2E1A, 0x5567, 0, 0, "K", "First", "FIRST");
+    // Far more platform devices below the controller than the picture takes.
+    for (int i = 0; i < 4100; ++i)
+        m_sys.Device("pci0000:00/0000:00:14.0/x" + std::to_string(i), "bus/platform", "");
+    char* text = nullptr;
+    std::size_t size = 0;
+    std::FILE* notes = ::open_memstream(&text, &size);
+    ASSERT_NE(notes, nullptr);
+    const CMachineModel m = ReadLinuxMachine(CSysfsReader(m_sys.Root()), &m_db, notes);
+    std::fclose(notes);
+    const std::string said(text, size);
+    std::free(text);
+    EXPECT_NE(said.find("more than 4096 devices"), std::string::npos) << said;
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    EXPECT_LE(m.m_vNodes.size(), 4097u);
+    EXPECT_EQ(m.m_vControllers.size(), 1u);  // read before the bound was reached
+
+    // A machine below the bound says nothing.
+    text = nullptr;
+    notes = ::open_memstream(&text, &size);
+    ASSERT_NE(notes, nullptr);
+    CFakeSysfs small;
+    ReadLinuxMachine(CSysfsReader(small.Root()), nullptr, notes);
+    std::fclose(notes);
+    EXPECT_EQ(size, 0u);
+    std::free(text);
+}
+
 TEST_F(LinuxMachineTest, NoControllerWithoutTheBusFolder) {
     std::filesystem::remove_all(m_sys.Root() + "/sys");
     const CMachineModel m = Read();
@@ -392,15 +667,29 @@ TEST_F(LinuxMachineTest, NoControllerWithoutTheBusFolder) {
 }
 
 TEST(LinuxMachineHelpers, MountTableSpeedsAndTexts) {
-    const auto mounts = ParseMountInfo(
+    const std::vector<CMountEntry> mounts = ParseMountInfo(
         "36 35 98:0 /mnt1 /mnt2 rw,noatime master:1 - ext3 /dev/root rw\n"
         "37 35 98:0 / /a\\134b\\011c rw - ext3 /dev/root rw\n"
         "\n  \n38 35 8:1\n39 35 nocolon / /x rw - t s rw\n"
-        "40 35 8:1 / /trailing\\0 rw - t s rw");
-    ASSERT_EQ(mounts.count("98:0"), 1u);
-    EXPECT_EQ(mounts.at("98:0"), (std::vector<std::string>{"/mnt2", "/a\\b\tc"}));
-    EXPECT_EQ(mounts.at("8:1"), (std::vector<std::string>{"/trailing\\0"}));
-    EXPECT_EQ(mounts.size(), 2u);
+        "40 35 8:1 / /trailing\\0 rw shared:7 - t s rw\n"
+        "41 35 8:2 / /cut-short rw - vfat /dev/sd");
+    ASSERT_EQ(mounts.size(), 3u);  // the last line has no newline: the read was cut there
+    EXPECT_EQ(mounts[0].m_strDevice, "98:0");
+    EXPECT_EQ(mounts[0].m_strRoot, "/mnt1");
+    EXPECT_EQ(mounts[0].m_strPoint, "/mnt2");
+    EXPECT_EQ(mounts[0].m_strSource, "/dev/root");
+    EXPECT_EQ(mounts[1].m_strPoint, "/a\\b\tc");
+    EXPECT_EQ(mounts[2].m_strPoint, "/trailing\\0");
+    EXPECT_EQ(mounts[2].m_strSource, "s");  // after the optional fields
+
+    EXPECT_TRUE(SysfsNameLess("1-1:1.9", "1-1:1.10"));
+    EXPECT_FALSE(SysfsNameLess("1-1:1.10", "1-1:1.9"));
+    EXPECT_TRUE(SysfsNameLess("sdb9", "sdb10"));
+    EXPECT_TRUE(SysfsNameLess("6:0:0:2", "6:0:0:10"));
+    EXPECT_TRUE(SysfsNameLess("usb2", "usb10"));
+    EXPECT_TRUE(SysfsNameLess("1-1", "1-1.2"));
+    EXPECT_FALSE(SysfsNameLess("x", "x"));
+    EXPECT_NE(SysfsNameLess("01", "1"), SysfsNameLess("1", "01"));  // equal numbers: by bytes
 
     EXPECT_EQ(SpeedFromSysfs("1.5"), kUsbLowSpeed);
     EXPECT_EQ(SpeedFromSysfs("12"), kUsbFullSpeed);
