@@ -2,7 +2,8 @@
 # Installs what a fresh Debian 12 machine lacks to build and test KeyScout:
 # the native toolchain, the mingw-w64 cross compiler for the 32-bit Windows
 # build, Wine (32-bit) to run that build, Qt 6 and udev for the Linux desktop
-# build, umockdev test beds with lsusb and strace to judge the Linux backend by,
+# build, umockdev test beds with lsusb and strace to judge the Linux backend by, udev's
+# hardware database with udevadm (the beds whose names it gives are compared with it),
 # the Japanese locale and fonts the dialogs are rendered with, Xvfb and xdotool for
 # the window tests and screenshots, and Python 3 and ImageMagick for the artwork
 # (scripts/make-art.py, scripts/check-art.sh).
@@ -19,7 +20,7 @@ pkgs=(
   nlohmann-json3-dev
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-i686-dev
   qt6-base-dev libudev-dev
-  umockdev libumockdev-dev usbutils strace
+  umockdev libumockdev-dev usbutils strace udev
   xvfb xauth xdotool imagemagick fonts-ipafont-gothic fonts-wine locales
 )
 

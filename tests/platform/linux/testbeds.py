@@ -189,10 +189,35 @@ def bed_bare_hub():
     rh = b.root_hub()
     hub = b.usb(rh, "1-1", 0x1A40, 0x0101, cls=9, maxchild=4, interfaces=((9, 0, 0),),
                 string_indices=(1, 2, 0), newline=False)
-    b.usb(hub, "1-1.3", 0x1BCF, 0x2C99, manufacturer="Pinecrest", product="USB Serial",
+    # Ids the udev hardware database does not know: the names are the device's own.
+    b.usb(hub, "1-1.3", 0x3F0D, 0x2C99, manufacturer="Pinecrest", product="USB Serial",
           serial="PC2303A0047", speed="12", newline=False)
     b.usb(rh, "1-2", 0x0D8C, 0x0014, manufacturer="C-Mediatek", product="Headset",
           serial="CM0014", speed="12", newline=True)
+    return b
+
+
+# Devices of well-known ids, as real kernels show them: no names in their uevent, so that
+# the names come from udev's hardware database, and strings of their own that differ from it.
+HWDB_DEVICES = [
+    # (name below the root hub or hub, vid, pid, manufacturer, product, serial)
+    ("1-1", 0x046D, 0xC52B, "Larkspur", "Receiver", None),
+    ("1-2", 0x0781, 0x5567, "Stickmaker", "Stick", "4C530001230804117455"),
+    ("1-3", 0x1BCF, 0x2C99, "Pinecrest", "USB Serial", "PC2303A0047"),  # vendor known only
+    ("1-4", 0x2E1A, 0x5567, "Kestrel", "Flash", "KF0001"),  # unknown: its own strings
+    ("1-5.1", 0x18D1, 0x4EE7, "Phonemaker", "Phone", "0A1B2C3D"),
+]
+
+
+def bed_hwdb():
+    b = Bed()
+    b.controller()
+    rh = b.root_hub(ports=6)
+    hub = b.usb(rh, "1-5", 0x8087, 0x0024, cls=9, maxchild=4, interfaces=((9, 0, 0),),
+                manufacturer="Hubmaker", product="Hub")
+    for name, vid, pid, manufacturer, product, serial in HWDB_DEVICES:
+        b.usb(hub if "." in name else rh, name, vid, pid, manufacturer=manufacturer,
+              product=product, serial=serial)
     return b
 
 
@@ -229,6 +254,7 @@ BEDS = {
     "serials": bed_serials,
     "composite": bed_composite,
     "bare-hub": bed_bare_hub,
+    "hwdb": bed_hwdb,
 }
 
 if __name__ == "__main__":
