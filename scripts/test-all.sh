@@ -38,8 +38,36 @@ done
 Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 trap 'kill "$xvfb" 2>/dev/null || true' EXIT
-for _ in $(seq 1 100); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
 export DISPLAY="$display"
+# The run gives the tests what they need (an X display, umockdev's beds, Wine), so a test
+# that skips itself here is a failure: a broken start of one of them must not pass as a
+# run whose window tests all skipped.
+provides() {
+  if "$@" >/dev/null 2>&1; then return 0; fi
+  echo "FAILED: the run does not give the tests what they need: $*"
+  status=1
+  return 1
+}
+for _ in $(seq 1 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
+provides xdotool getdisplaygeometry || echo "  (Xvfb did not start on $display)"
+provides command -v umockdev-wrapper
+# ctest_run PRESET [CTEST-PREFIX...]: runs the preset's tests; a failure, or a test that
+# CTest reports as skipped, fails the run. Each skipped test is named with the cases that
+# skipped themselves.
+ctest_run() {
+  local preset=$1 log="build/$1/ctest.log"
+  shift
+  "$@" ctest --preset "$preset" -j "$jobs" 2>&1 | tee "$log" || status=1
+  local skipped
+  skipped=$(sed -nE 's/^[[:space:]]*[0-9]+ - (.*) \(Skipped\)$/\1/p' "$log")
+  [ -z "$skipped" ] && return
+  status=1
+  echo "FAILED: $preset: skipped although the run gives what they need: $(echo $skipped)"
+  for t in $skipped; do
+    awk -v t="$t" '$2 == "Testing:" { on = ($3 == t) } on && /\[  SKIPPED \] [^ ]+ \(/ { print "  " t ": " $4 }' \
+      "build/$preset/Testing/Temporary/LastTest.log" | sort -u
+  done
+}
 
 # ThreadSanitizer maps its shadow memory at fixed places, which a kernel with more address
 # randomisation than it knows can refuse: its tests run without the randomisation when the
@@ -54,11 +82,12 @@ for preset in linux linux-asan linux-tsan win32; do
     # One Wine server for the whole run: the prefix is made once, and the tests that start
     # several processes meet in it.
     bash scripts/wine-prefix.sh
+    provides wine build/win32/tools/keyscout-list/keyscout-list.exe --help
   fi
   if [ "$preset" = linux-tsan ]; then
-    "${norandom[@]}" ctest --preset "$preset" -j "$jobs" || status=1
+    ctest_run "$preset" "${norandom[@]}"
   else
-    ctest --preset "$preset" -j "$jobs" || status=1
+    ctest_run "$preset"
   fi
 done
 if [ -n "${WINEPREFIX:-}" ]; then wineserver -k >/dev/null 2>&1 || true; fi
