@@ -369,8 +369,9 @@ inline constexpr UINT GW_OWNER = 4;
 inline constexpr UINT GW_CHILD = 5;
 
 // --- Functions (see the thread rules at the top) -------------------------------------------
-// Any thread: whether this program can show windows here (on Linux: a toolkit is linked in
-// and there is a display).
+// Whether this program can show windows here (on Linux: a toolkit is linked in and there is
+// a display it reaches). Call it on the thread that is to show the windows: on Linux the
+// toolkit connects to the display there and then.
 BOOL AfxCanShowWindows();
 LRESULT SendMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL DestroyWindow(HWND window);

@@ -19,7 +19,7 @@ pkgs=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-i686-dev
-  qt6-base-dev libudev-dev
+  qt6-base-dev libxcb1-dev libudev-dev
   umockdev libumockdev-dev usbutils strace udev
   xvfb xauth xdotool imagemagick fonts-ipafont-gothic fonts-wine locales
 )

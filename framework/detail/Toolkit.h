@@ -27,6 +27,10 @@ class IToolkit {
 
     // Any thread: whether windows can be shown here (a display, or an offscreen platform).
     virtual bool Available() = 0;
+    // On the thread that is to show the windows, before the first: connects to the display
+    // that Available found; false when it cannot be reached after all (then no window can
+    // be shown, as without a display).
+    virtual bool Start() = 0;
     // Any thread: whether the calling thread is the toolkit's.
     virtual bool IsToolkitThread() = 0;
     // Runs the toolkit's events until at least one has been handled or `wakeFd` (an eventfd

@@ -80,6 +80,16 @@ std::shared_ptr<Queue> QueueOf(DWORD thread, bool make) {
     return q;
 }
 
+// A queue holds at most this many posted messages, as a thread's queue does on Windows: a
+// post beyond it fails (the quit message excepted, which Windows keeps as a flag), so that
+// a thread that has stopped reading its queue cannot make others fill memory without end.
+constexpr std::size_t kPostedMessageLimit = 10000;
+
+// Under W().lock: whether one more message may be posted to the queue.
+bool HasRoom(const Queue& q, UINT message) {
+    return message == WM_QUIT || q.posted.size() < kPostedMessageLimit;
+}
+
 // Under W().lock: wakes the queue's thread, wherever it waits.
 void Wake(Queue& q) {
     W().cv.notify_all();
@@ -172,7 +182,7 @@ void EnsureMessageQueue() {
 BOOL PostThreadMessage(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
     std::lock_guard<std::mutex> lock(W().lock);
     auto q = QueueOf(threadId, false);
-    if (!q)
+    if (!q || !HasRoom(*q, message))
         return FALSE;
     q->posted.push_back(MSG{0, message, wParam, lParam});
     Wake(*q);
@@ -185,7 +195,7 @@ BOOL PostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (w == nullptr)
         return FALSE;
     auto q = QueueOf(w->thread, false);
-    if (!q)
+    if (!q || !HasRoom(*q, message))
         return FALSE;
     q->posted.push_back(MSG{window, message, wParam, lParam});
     Wake(*q);
@@ -316,7 +326,7 @@ void BroadcastDeviceChange(WPARAM eventType) {
     for (const auto& [h, w] : W().windows) {
         if (!w.displayed || !w.topLevel)
             continue;
-        if (auto q = QueueOf(w.thread, false)) {
+        if (auto q = QueueOf(w.thread, false); q && HasRoom(*q, WM_DEVICECHANGE)) {
             q->posted.push_back(MSG{h, WM_DEVICECHANGE, eventType, 0});
             Wake(*q);
         }
@@ -461,7 +471,7 @@ detail::IToolkit* ToolkitHere() {
 
 BOOL AfxCanShowWindows() {
     detail::IToolkit* t = W().toolkit;
-    return t != nullptr && t->Available() ? TRUE : FALSE;
+    return t != nullptr && t->Available() && t->Start() ? TRUE : FALSE;
 }
 
 HWND GetDlgItem(HWND dialog, int id) {

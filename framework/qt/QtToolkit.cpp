@@ -28,10 +28,13 @@
 #include <QStyleFactory>
 #include <QWindow>
 #include <cstddef>
+#include <thread>
+#include <vector>
 
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -40,6 +43,9 @@
 #include "framework/Wnd.h"
 #include "framework/posix/PosixInternal.h"
 #include "framework/qt/QtPeers.h"
+
+// After Qt's headers: xcb's own names are plain C.
+#include <xcb/xcb.h>
 
 namespace ks::qt {
 
@@ -124,6 +130,8 @@ class CQtToolkit : public detail::IToolkit {
         // does not answer counts as none.
         return display != nullptr && *display != '\0' && XServerAnswers(display);
     }
+
+    bool Start() override;
 
     bool IsToolkitThread() override {
         return m_thread.load() != 0 && m_thread.load() == posix::CurrentThreadId();
@@ -339,7 +347,9 @@ class CQtToolkit : public detail::IToolkit {
     std::set<CFontData*> m_fonts;
 
   private:
-    void EnsureApplication();
+    // `platform`: the platforms Qt tries in order ("xcb;offscreen"), or null for its own
+    // choice (QT_QPA_PLATFORM, or the session's).
+    void EnsureApplication(const char* platform = nullptr);
     void Watch(int fd) {
         if (fd < 0 || m_watched.count(fd) != 0)
             return;
@@ -360,7 +370,10 @@ class CQtToolkit : public detail::IToolkit {
     }
     bool MakeControls(CDialogPeer* dialog, const detail::CDialogLayout& tmpl);
 
+    static constexpr int kConnectAttempts = 10;
+    static constexpr std::chrono::milliseconds kConnectRetry{100};
     QApplication* m_app = nullptr;
+    bool m_onDisplay = false;  // Start reached the display (not Qt's offscreen fallback)
     std::atomic<DWORD> m_thread{0};
     std::map<HWND, std::unique_ptr<CPeer>> m_peers;
     std::set<int> m_watched;
@@ -407,14 +420,82 @@ class CInputFilter : public QObject {
     }
 };
 
-void CQtToolkit::EnsureApplication() {
+// An X server resets itself when its last client has left, and turns away the connections
+// that come meanwhile: a program that found the display answering can still fail to reach it
+// a moment later. Qt then ends the process. So the display is reached once through a real
+// connection (a few tries while the server is between two lives), which is held while Qt
+// makes its own: a server with a client does not reset. Qt is asked for its offscreen
+// platform should the display still be unreachable, and that counts as no display.
+bool CQtToolkit::Start() {
+    if (m_app != nullptr)
+        return m_onDisplay;
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    if ((platform != nullptr && *platform != '\0') || (wayland != nullptr && *wayland != '\0'))
+        return true;  // Qt's own choice, made when the first window is shown
+    const char* display = std::getenv("DISPLAY");
+    xcb_connection_t* held = nullptr;
+    for (int attempt = 0; attempt < kConnectAttempts && held == nullptr; ++attempt) {
+        if (attempt > 0)
+            std::this_thread::sleep_for(kConnectRetry);
+        held = xcb_connect(display, nullptr);
+        if (xcb_connection_has_error(held) != 0) {
+            xcb_disconnect(held);
+            held = nullptr;
+        }
+    }
+    if (held == nullptr)
+        return false;
+    EnsureApplication("xcb;offscreen");
+    xcb_disconnect(held);
+    m_onDisplay = QGuiApplication::platformName() != QLatin1String("offscreen");
+    return m_onDisplay;
+}
+
+namespace {
+// What Qt says while its platform starts: kept back, and let through only when the
+// platform is the one asked for first (a fallback's complaints about the first are moot).
+struct CStartMessage {
+    QtMsgType type;
+    QByteArray category;
+    QString text;
+};
+std::vector<CStartMessage>* g_pStartMessages = nullptr;
+void KeepStartMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    g_pStartMessages->push_back({type, QByteArray(context.category), text});
+}
+}  // namespace
+
+void CQtToolkit::EnsureApplication(const char* platform) {
     if (m_app != nullptr)
         return;
     static int argc = 1;
     static char name[] = "keyscout";
-    static char* argv[] = {name, nullptr};
+    static char option[] = "-platform";
+    static std::string platforms;
+    static char* argv[] = {name, nullptr, nullptr, nullptr};
+    if (platform != nullptr) {
+        platforms = platform;
+        argv[1] = option;
+        argv[2] = platforms.data();
+        argc = 3;
+    }
     QApplication::setDesktopFileName(QStringLiteral("keyscout"));
+    std::vector<CStartMessage> kept;
+    g_pStartMessages = &kept;
+    QtMessageHandler previous = qInstallMessageHandler(KeepStartMessage);
     m_app = new QApplication(argc, argv);  // lives as long as the process
+    qInstallMessageHandler(previous);
+    g_pStartMessages = nullptr;
+    const bool first =
+        platform == nullptr || QGuiApplication::platformName() ==
+                                   QString::fromLatin1(platform).section(QLatin1Char(';'), 0, 0);
+    for (const CStartMessage& m : kept) {
+        if (!first)
+            break;
+        const QMessageLogContext context(nullptr, 0, nullptr, m.category.constData());
+        qt_message_output(m.type, context, m.text);
+    }
     QApplication::setApplicationName(QStringLiteral("KeyScout"));
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     m_app->installEventFilter(new CInputFilter);

@@ -2,8 +2,8 @@
 # keyscout (the Linux program) from outside, on the X display of the test run ($DISPLAY):
 #   linux_exe_tests.sh KEYSCOUT
 # The window titled KeyScout appears; a second copy ends at once without a window; Escape,
-# Enter and Alt+Q end the program; without a display it says so in one line and prints the
-# list instead.
+# Enter and Alt+Q end the program; without a display, or with one that turns it away, it says
+# so in one line and prints the list instead.
 set -u
 exe=$1
 source "$(dirname "$0")/../support/checks.sh"
@@ -14,8 +14,12 @@ wait_window() {
     return 1
 }
 press() {
-    local id
-    id=$(xdotool search --onlyvisible --name '^KeyScout$' 2>/dev/null | head -n 1)
+    local id=""
+    for _ in $(seq 1 50); do
+        id=$(xdotool search --onlyvisible --name '^KeyScout$' 2>/dev/null | head -n 1)
+        [ -n "$id" ] && break
+        sleep 0.1
+    done
     [ -n "$id" ] || return
     # Without a window manager the keyboard follows the pointer.
     eval "$(xdotool getwindowgeometry --shell "$id")"
@@ -57,5 +61,30 @@ for n in $(seq 200 230); do [ -e "/tmp/.X11-unix/X$n" ] || { silent=":$n"; break
 out=$(DISPLAY="$silent" timeout 60 "$exe" 2>/dev/null); rc=$?
 check "a display that does not answer: it ends with status 0" 0 "$rc"
 check "... and prints the list instead" yes "$( [ -n "$out" ] && echo yes)"
+
+# A display whose server turns the program's connection away once it has found the display
+# answering (as an X server does with the connections it has not yet answered when it resets
+# itself after its last client has left): the program tries again and shows its window. One
+# that keeps turning it away is no display: one line and the list, never an abort.
+turnaway() {  # PLAN: runs the program on a stand-in display (x_turnaway.py); sets rc, out, err
+    local n ready="${TMPDIR:-/tmp}/keyscout-turnaway.$$"
+    for n in $(seq 231 260); do [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break; done
+    python3 "$(dirname "$0")/x_turnaway.py" "$n" "$1" >"$ready" & local proxy=$!
+    for _ in $(seq 1 100); do grep -q ready "$ready" 2>/dev/null && break; sleep 0.05; done
+    out=$(DISPLAY=":$n" timeout 60 "$exe" 2>"$ready.err" & pid=$!
+          sleep "$2"; kill -0 "$pid" 2>/dev/null && echo running && kill "$pid"; wait "$pid")
+    rc=$?
+    err=$(cat "$ready.err")
+    kill "$proxy"; wait "$proxy" 2>/dev/null
+    rm -f "$ready" "$ready.err"
+}
+turnaway dp 3
+check "its first connection turned away: the program still runs its window" running "$(head -n 1 <<<"$out")"
+for plan in d pd; do
+    turnaway "$plan" 10
+    check "every connection turned away ($plan): it ends with status 0" 0 "$rc"
+    check "... saying so in one line" "1 yes" "$(printf '%s\n' "$err" | grep -c .) $(grep -q 'no display' <<<"$err" && echo yes)"
+    check "... and prints the list instead" yes "$( [ -n "$out" ] && [ "$out" != running ] && echo yes)"
+done
 
 finish

@@ -5,13 +5,11 @@
 
 #include <map>
 
-#include "framework/Wnd.h"
 #include "listing/ScanThreadControl.h"
 #include "platform/model/ModelPlatform.h"
 #include "platform/sim/FixtureLoader.h"
-#include "tests/support/FakePlatforms.h"
 #include "tests/support/TestData.h"
-#include "worker/KeyScoutThread.h"
+#include "tests/worker/WorkerFixture.h"
 
 namespace ks {
 
@@ -26,53 +24,9 @@ struct CKeyScoutThreadProbe {
 
 namespace {
 
-constexpr DWORD kLimit = 30000;  // ms: far beyond what any step here takes
-
-class CCountingWindow : public CWnd {
-  public:
-    std::map<UINT, int> m_received;
-    LRESULT WindowProc(UINT message, WPARAM, LPARAM) override {
-        ++m_received[message];
-        return 0;
-    }
-};
-
-class WorkerTest : public ::testing::Test {
-  protected:
-    void SetUp() override { ASSERT_TRUE(m_window.CreateMessageOnly()); }
-    void TearDown() override {
-        if (m_worker != nullptr)
-            Stop();
-    }
-
-    void Start() {
-        StartScanThread(m_worker);
-        ASSERT_NE(m_worker, nullptr);
-        m_worker->RegisterWindow(m_window.GetSafeHwnd(), WM_KEYSCOUT_SCAN);
-    }
-    // Opens the gate, quits the worker and waits for its thread to end.
-    void Stop() {
-        m_platform.Open();
-        ASSERT_TRUE(StopScanThread(m_worker, kLimit)) << "the worker did not end after its quit";
-    }
-    // Dispatches what is queued for this thread; counts messages addressed to `other`.
-    int Drain(HWND other = 0) {
-        int toOther = 0;
-        MSG msg;
-        while (PeekMessage(&msg, TRUE)) {
-            if (other != 0 && msg.hwnd == other)
-                ++toOther;
-            DispatchMessage(&msg);
-        }
-        return toOther;
-    }
-    int Notifications() { return m_window.m_received[WM_KEYSCOUT_SCAN]; }
-
-    test::CFakeGatedPlatform m_platform;
-    CPlatformScope m_scope{m_platform};
-    CCountingWindow m_window;
-    CKeyScoutThread* m_worker = nullptr;
-};
+using test::CCountingWindow;
+using test::kLimit;
+using test::WorkerTest;
 
 TEST_F(WorkerTest, RequestsDuringAPassFoldIntoExactlyOneMorePass) {
     Start();
