@@ -13,6 +13,7 @@
 #include "platform/Platform.h"
 #include "platform/capture/MachineRecorder.h"
 #include "platform/model/ModelPlatform.h"
+#include "tests/support/SpyPlatform.h"
 
 namespace ks::test {
 
@@ -53,29 +54,50 @@ struct CScanResult {
     std::string m_strText;
     std::string m_strJson;
     std::string m_strCalls;
+    std::string m_strAnswers;  // every call and everything the machine answered to it
 };
 
-inline CScanResult Outputs(const CDeviceRecordList& records, const CModelPlatform& platform) {
+inline CScanResult Outputs(const CDeviceRecordList& records, const CModelPlatform& platform,
+                           const CSpyPlatform& spy) {
     return {FormatRecordsText(records, GetAnsiCodePage()), FormatRecordsJson(records),
-            CallLog(platform)};
+            CallLog(platform), spy.Log()};
 }
 
 // One scan through the worker pipeline, recorded when `fixture` is given.
 inline CScanResult Scan(CModelPlatform& platform, std::string* fixture = nullptr) {
     CDeviceRecordList records;
+    CSpyPlatform spy(platform);
     if (fixture == nullptr) {
-        CPlatformScope scope(platform);
+        CPlatformScope scope(spy);
         EXPECT_TRUE(RunOneScan(records));
-        return Outputs(records, platform);
+        return Outputs(records, platform, spy);
     }
-    CMachineRecorder recorder(platform);
+    CMachineRecorder recorder(spy);
     {
         CPlatformScope scope(recorder);
         EXPECT_TRUE(RunOneScan(records));
     }
-    CScanResult result = Outputs(records, platform);  // before the recorder asks anything
+    CScanResult result = Outputs(records, platform, spy);  // before the recorder asks anything
     *fixture = CaptureFixtureText(recorder);
     return result;
+}
+
+// The first line where two logs part, with its number, or "" when they are the same.
+inline std::string FirstDifference(const std::string& expected, const std::string& actual) {
+    std::size_t a = 0;
+    std::size_t b = 0;
+    for (int line = 1;; ++line) {
+        const std::size_t ea = expected.find('\n', a);
+        const std::size_t eb = actual.find('\n', b);
+        const std::string la = expected.substr(a, ea == std::string::npos ? ea : ea - a);
+        const std::string lb = actual.substr(b, eb == std::string::npos ? eb : eb - b);
+        if (la != lb)
+            return "line " + std::to_string(line) + ":\n  expected: " + la + "\n  actual:   " + lb;
+        if (ea == std::string::npos || eb == std::string::npos)
+            return "";
+        a = ea + 1;
+        b = eb + 1;
+    }
 }
 
 // The fixture without its comment lines (the notes of one capture: a stand-in of the first
