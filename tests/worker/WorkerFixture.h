@@ -7,8 +7,8 @@
 
 #include <map>
 
-#include "listing/ScanThreadControl.h"
 #include "framework/Wnd.h"
+#include "listing/ScanThreadControl.h"
 #include "tests/support/FakePlatforms.h"
 #include "worker/KeyScoutThread.h"
 
