@@ -22,8 +22,20 @@ std::string Num(unsigned long long value) {
     return std::to_string(value);
 }
 
+// Built by appending: GCC 12 warns wrongly of overlapping copies in a chain of operator+.
 std::string Text(const char* text) {
-    return text != nullptr ? "\"" + std::string(text) + "\"" : "null";
+    if (text == nullptr)
+        return "null";
+    std::string out(1, '"');
+    out.append(text);
+    out.push_back('"');
+    return out;
+}
+
+std::string Tagged(char tag, int ordinal) {
+    std::string out(1, tag);
+    out.append(std::to_string(ordinal));
+    return out;
 }
 
 std::string Guid(const GUID* guid) {
@@ -36,14 +48,14 @@ std::string CSpyPlatform::Handle(const void* handle) {
     if (handle == nullptr || handle == INVALID_HANDLE_VALUE)
         return handle == nullptr ? "null" : "invalid";
     auto [it, added] = m_handles.emplace(handle, static_cast<int>(m_handles.size()) + 1);
-    return "#" + Num(static_cast<unsigned>(it->second));
+    return Tagged('#', it->second);
 }
 
 std::string CSpyPlatform::Node(DEVINST node) {
     if (node == 0)
         return "0";
     auto [it, added] = m_nodes.emplace(node, static_cast<int>(m_nodes.size()) + 1);
-    return "@" + Num(static_cast<unsigned>(it->second));
+    return Tagged('@', it->second);
 }
 
 void CSpyPlatform::BeginScan() {
