@@ -1,6 +1,8 @@
 #include "app/KeyScoutApp.h"
 
+#include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "framework/WinUser.h"
 #include "listing/ScanThreadControl.h"
@@ -52,8 +54,31 @@ void CKeyScoutApp::StartScanThread() {
     ks::StartScanThread(m_pScanThread, m_pScanThreadClass);
 }
 
+namespace {
+
+// Where neither the system nor a watch tells the window of device changes: the worker is
+// asked for a scan at intervals, and its requests fold as the broadcasts' do.
+class CTimedScans final : public IDeviceChangeWatch {
+  public:
+    CTimedScans(CKeyScoutThread* worker, DWORD interval) : m_timer(worker, interval) {}
+
+  private:
+    CScanRequestTimer m_timer;
+};
+
+}  // namespace
+
 std::unique_ptr<IDeviceChangeWatch> CKeyScoutApp::WatchDeviceChanges() {
-    return StartDeviceChangeWatch([](DWORD eventType) { BroadcastDeviceChange(eventType); });
+    std::string failure;
+    std::unique_ptr<IDeviceChangeWatch> watch =
+        StartDeviceChangeWatch([](DWORD eventType) { BroadcastDeviceChange(eventType); }, &failure);
+    if (watch != nullptr || failure.empty())
+        return watch;
+    std::fprintf(stderr,
+                 "keyscout: device changes cannot be watched here (%s): the list is "
+                 "scanned again every %u s\n",
+                 failure.c_str(), static_cast<unsigned>(kScanRequestInterval / 1000));
+    return std::make_unique<CTimedScans>(m_pScanThread, kScanRequestInterval);
 }
 
 void CKeyScoutApp::RunMainWindow() {

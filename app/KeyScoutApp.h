@@ -28,8 +28,10 @@ class CKeyScoutApp : public CWinApp {
     void StopScanThread();
     // Where the window system does not broadcast device changes itself (Linux), the
     // platform's watch broadcasts them to the program's windows while it lives; nullptr
-    // where the system does it (Windows).
-    static std::unique_ptr<IDeviceChangeWatch> WatchDeviceChanges();
+    // where the system does it (Windows). Where no watch can be set up (netlink refused),
+    // one line on stderr says so, and the worker is asked for a scan every 2 s instead.
+    // Call it once the worker has started; destroy what it answers before the worker stops.
+    std::unique_ptr<IDeviceChangeWatch> WatchDeviceChanges();
 
     CKeyScoutThread* m_pScanThread = nullptr;  // not owned: the worker deletes itself
     CMutex m_instanceMutex;

@@ -1,5 +1,8 @@
 #include "listing/ListScan.h"
 
+#include <cstdio>
+#include <string>
+
 #include "framework/Kernel.h"
 #include "framework/Wnd.h"
 #include "listing/ScanThreadControl.h"
@@ -20,7 +23,7 @@ class CResultsWindow : public CWnd {
     }
 };
 
-// A device change, posted by the watch's thread (or the poll thread) to the main thread.
+// A device change, posted by the watch's thread to the main thread.
 constexpr UINT kWmDevicesChanged = WM_APP + 2;
 
 class CWatchWindow : public CWnd {
@@ -38,37 +41,6 @@ class CWatchWindow : public CWnd {
             m_pThread->RequestScan();
         }
         return 0;
-    }
-};
-
-// Where no watch is to be had: a thread that asks for a scan at a fixed interval.
-struct CPollThread {
-    HANDLE m_hStop = nullptr;
-    HANDLE m_hThread = nullptr;
-    HWND m_hWindow = 0;
-
-    static unsigned Run(void* argument) {
-        auto* self = static_cast<CPollThread*>(argument);
-        while (WaitForSingleObject(self->m_hStop, kWatchPollInterval) == WAIT_TIMEOUT)
-            PostMessage(self->m_hWindow, kWmDevicesChanged, kDbtDevNodesChanged, 0);
-        return 0;
-    }
-    bool Start(HWND window) {
-        m_hWindow = window;
-        m_hStop = CreateEventObject(TRUE, FALSE);
-        if (m_hStop == nullptr)
-            return false;
-        m_hThread = CreateThread(&CPollThread::Run, this, nullptr);
-        return m_hThread != nullptr;
-    }
-    ~CPollThread() {
-        if (m_hThread != nullptr) {
-            SetEvent(m_hStop);
-            WaitForSingleObject(m_hThread, INFINITE);
-            CloseHandle(m_hThread);
-        }
-        if (m_hStop != nullptr)
-            CloseHandle(m_hStop);
     }
 };
 
@@ -115,12 +87,19 @@ bool WatchScans(const std::function<void(const CDeviceRecordList&)>& onResults) 
         return false;
     }
     const HWND hwnd = window.GetSafeHwnd();
+    std::string failure;
     std::unique_ptr<IDeviceChangeWatch> changes = StartDeviceChangeWatch(
-        [hwnd](DWORD type) { PostMessage(hwnd, kWmDevicesChanged, type, 0); });
-    std::unique_ptr<CPollThread> poll;
+        [hwnd](DWORD type) { PostMessage(hwnd, kWmDevicesChanged, type, 0); }, &failure);
+    std::unique_ptr<CScanRequestTimer> poll;
     if (changes == nullptr) {
-        poll = std::make_unique<CPollThread>();
-        poll->Start(hwnd);
+        // Windows broadcasts its changes to top-level windows only: scanning at intervals is
+        // this tool's way there, and nothing to tell. Elsewhere the watch has failed.
+        if (!failure.empty())
+            std::fprintf(stderr,
+                         "keyscout-list: device changes cannot be watched here (%s): "
+                         "scanning every %u s\n",
+                         failure.c_str(), static_cast<unsigned>(kWatchPollInterval / 1000));
+        poll = std::make_unique<CScanRequestTimer>(thread, kWatchPollInterval);
     }
 
     thread->RegisterWindow(hwnd, WM_KEYSCOUT_SCAN);

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "listing/ScanThreadControl.h"
 #include "platform/Platform.h"
 #include "worker/DeviceRecord.h"
 
@@ -17,10 +18,11 @@ bool RunOneScan(CDeviceRecordList& records);
 // Scans, and scans again each time devices or volumes come or go, until the process is
 // interrupted (SIGINT, SIGTERM, Ctrl+C): `onResults` gets every list the worker publishes,
 // on the main thread. Where the platform has no device-change watch (Windows: there the
-// broadcasts go to top-level windows, and this tool has none), the machine is scanned
-// again every kWatchPollInterval ms. Call it on the main thread before any other thread
-// has been started. False when the worker could not be started.
-inline constexpr DWORD kWatchPollInterval = 2000;
+// broadcasts go to top-level windows, and this tool has none; Linux where netlink is
+// refused, which one line on stderr tells), the machine is scanned again every
+// kWatchPollInterval ms. Call it on the main thread before any other thread has been
+// started. False when the worker could not be started.
+inline constexpr DWORD kWatchPollInterval = kScanRequestInterval;
 bool WatchScans(const std::function<void(const CDeviceRecordList&)>& onResults);
 
 // RunOneScan on `platform` with its answers recorded: the records, and the machine as

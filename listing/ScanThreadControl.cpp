@@ -1,5 +1,7 @@
 #include "listing/ScanThreadControl.h"
 
+#include "framework/Kernel.h"
+
 namespace ks {
 
 void StartScanThread(CKeyScoutThread*& thread, const CRuntimeClass* threadClass) {
@@ -28,6 +30,32 @@ bool StopScanThread(CKeyScoutThread*& thread, DWORD timeout) {
         CloseHandle(handle);
     }
     return ended;
+}
+
+CScanRequestTimer::CScanRequestTimer(CKeyScoutThread* worker, DWORD interval)
+    : m_pWorker(worker), m_dwInterval(interval) {
+    if (m_pWorker == nullptr)
+        return;
+    m_hStop = CreateEventObject(TRUE, FALSE);
+    if (m_hStop != nullptr)
+        m_hThread = CreateThread(&CScanRequestTimer::Run, this, nullptr);
+}
+
+CScanRequestTimer::~CScanRequestTimer() {
+    if (m_hThread != nullptr) {
+        SetEvent(m_hStop);
+        WaitForSingleObject(m_hThread, INFINITE);
+        CloseHandle(m_hThread);
+    }
+    if (m_hStop != nullptr)
+        CloseHandle(m_hStop);
+}
+
+unsigned CScanRequestTimer::Run(void* argument) {
+    auto* self = static_cast<CScanRequestTimer*>(argument);
+    while (WaitForSingleObject(self->m_hStop, self->m_dwInterval) == WAIT_TIMEOUT)
+        self->m_pWorker->RequestScan();
+    return 0;
 }
 
 }  // namespace ks

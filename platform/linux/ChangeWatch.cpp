@@ -13,8 +13,12 @@ namespace ks {
 
 CPollChangeWatch::CPollChangeWatch(std::vector<CChangeSource> sources,
                                    std::function<void(DWORD)> onChange,
-                                   std::chrono::milliseconds settle)
-    : m_vSources(std::move(sources)), m_onChange(std::move(onChange)), m_settle(settle) {
+                                   std::chrono::milliseconds settle,
+                                   std::chrono::milliseconds maxDelay)
+    : m_vSources(std::move(sources)),
+      m_onChange(std::move(onChange)),
+      m_settle(settle),
+      m_maxDelay(maxDelay) {
     m_stopFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (m_stopFd < 0)
         return;
@@ -49,21 +53,22 @@ int CPollChangeWatch::PollOnce(int timeoutMs) {
         return errno == EINTR ? 0 : -1;
     if (fds[0].revents != 0)
         return -1;
-    int ready = 0;
+    int changed = 0;
     for (std::size_t i = 1; i < fds.size(); ++i) {
         if (fds[i].revents == 0)
             continue;
-        ++ready;
         if (fds[i].revents & (POLLHUP | POLLNVAL) && !(fds[i].revents & (POLLIN | POLLPRI))) {
             // A source that has gone (its writer closed, its fd invalid) is no longer
-            // polled, or it would wake the thread without end.
+            // polled, or it would wake the thread without end. What it last saw is
+            // unknown: a change.
             m_vSources[i - 1].m_fd = -1;
+            ++changed;
             continue;
         }
-        if (m_vSources[i - 1].m_drain)
-            m_vSources[i - 1].m_drain();
+        if (m_vSources[i - 1].m_drain && m_vSources[i - 1].m_drain())
+            ++changed;
     }
-    return ready;
+    return changed;
 }
 
 void CPollChangeWatch::Run() {
@@ -74,18 +79,21 @@ void CPollChangeWatch::Run() {
             return;
         if (first == 0)
             continue;
-        // A burst has begun: wait for the sources to settle, but not forever.
-        const Clock::time_point deadline = Clock::now() + kMaxDelay;
+        // A burst has begun: wait until the sources have had no change for the settle
+        // time (events that are no change do not count), but not forever.
+        const Clock::time_point deadline = Clock::now() + m_maxDelay;
+        Clock::time_point quietAt = Clock::now() + m_settle;
         for (;;) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-            if (left.count() <= 0)
+            const Clock::time_point now = Clock::now();
+            const Clock::time_point until = std::min(quietAt, deadline);
+            if (until <= now)
                 break;
-            const int more = PollOnce(static_cast<int>(std::min(left, m_settle).count()));
+            const int more = PollOnce(static_cast<int>(
+                std::chrono::ceil<std::chrono::milliseconds>(until - now).count()));
             if (more < 0)
                 return;
-            if (more == 0)
-                break;  // quiet for the settle time
+            if (more > 0)
+                quietAt = Clock::now() + m_settle;
         }
         if (m_onChange)
             m_onChange(kDbtDevNodesChanged);

@@ -4,7 +4,10 @@
 
 namespace ks {
 
-std::unique_ptr<IDeviceChangeWatch> StartDeviceChangeWatch(std::function<void(DWORD)>) {
+std::unique_ptr<IDeviceChangeWatch> StartDeviceChangeWatch(std::function<void(DWORD)>,
+                                                           std::string* failure) {
+    if (failure != nullptr)
+        failure->clear();
     return nullptr;
 }
 

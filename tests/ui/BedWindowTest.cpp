@@ -2,6 +2,9 @@
 // Linux backend reads it, and device changes from udev. A device plugged in or pulled out
 // changes the window's list by itself.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+
+#include <algorithm>
 
 #include <string>
 
@@ -71,7 +74,7 @@ class BedWindowTest : public ::testing::Test {
 TEST_F(BedWindowTest, ADevicePluggedInOrPulledOutChangesTheListByItself) {
     TheApp().StartScanThread();
     ASSERT_NE(TheApp().m_pScanThread, nullptr);
-    m_watch = CKeyScoutApp::WatchDeviceChanges();
+    m_watch = TheApp().WatchDeviceChanges();
     ASSERT_NE(m_watch, nullptr) << "Linux has no broadcasts of its own: the watch makes them";
     TheApp().m_pMainWnd = &m_dialog;
     ASSERT_TRUE(m_dialog.Create(IDD_KEYSCOUT_DIALOG));
@@ -84,6 +87,35 @@ TEST_F(BedWindowTest, ADevicePluggedInOrPulledOutChangesTheListByItself) {
     umockdev_testbed_remove_device(m_pBed, BedDevicePath(1).c_str());
     // Should the scan have run before the device went, a change of the hub asks again.
     EXPECT_TRUE(WaitFor("SER2 ", "/sys/devices/pci0000:00/0000:00:14.0/usb1", "change"))
+        << Serials();
+}
+
+// Run with a preload library that refuses netlink sockets (ui_bed_no_netlink_tests): no
+// watch can be had, and the window's list is kept fresh by scans it asks for itself.
+using BedWindowNoNetlinkTest = BedWindowTest;
+
+TEST_F(BedWindowNoNetlinkTest, TheListRefreshesByItselfWithoutAWatch) {
+    const int probe = ::socket(AF_NETLINK, SOCK_RAW, 15 /* NETLINK_KOBJECT_UEVENT */);
+    ASSERT_LT(probe, 0) << "netlink is not refused: run with the ks_no_netlink preload";
+    TheApp().StartScanThread();
+    ASSERT_NE(TheApp().m_pScanThread, nullptr);
+    ::testing::internal::CaptureStderr();
+    m_watch = TheApp().WatchDeviceChanges();
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    ASSERT_NE(m_watch, nullptr) << "no watch, and nothing in its place";
+    EXPECT_NE(said.find("device changes cannot be watched here"), std::string::npos) << said;
+    EXPECT_NE(said.find("every 2 s"), std::string::npos) << said;
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    TheApp().m_pMainWnd = &m_dialog;
+    ASSERT_TRUE(m_dialog.Create(IDD_KEYSCOUT_DIALOG));
+    ASSERT_TRUE(PumpUntil([&] { return Serials() == "SER1 "; }, m_dialog.m_hWnd));
+
+    // No event is sent: the scans the window asks for find the changes.
+    ASSERT_TRUE(Add(BedDevice(2)));
+    EXPECT_TRUE(PumpUntil([&] { return Serials() == "SER1 SER2 "; }, m_dialog.m_hWnd, 10000))
+        << Serials();
+    umockdev_testbed_remove_device(m_pBed, BedDevicePath(1).c_str());
+    EXPECT_TRUE(PumpUntil([&] { return Serials() == "SER2 "; }, m_dialog.m_hWnd, 10000))
         << Serials();
 }
 

@@ -26,7 +26,9 @@ const char kUsage[] =
     "  --watch         print the list again each time it changes, until interrupted\n"
     "                  (Ctrl+C); text lists end with a line \"---\", JSON is one\n"
     "                  document per line. Where the system broadcasts device changes\n"
-    "                  only to windows (Windows), the machine is scanned every 2 s.\n"
+    "                  only to windows (Windows), or where they cannot be watched\n"
+    "                  (netlink refused: one line on stderr says so), the machine is\n"
+    "                  scanned every 2 s.\n"
     "  --capture FILE  also write what the scan saw as a fixture that --machine replays\n";
 
 int Fail(const std::string& message, int code) {

@@ -14,6 +14,8 @@
 #include <cstdlib>
 #include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/DeviceChanges.h"
 #include "tests/support/UsbBed.h"
@@ -95,20 +97,102 @@ std::string ReadLine(int fd, std::string& pending) {
     }
 }
 
+// Runs `tool` with `args` under the bed, its output and errors through pipes; `preload`
+// goes first in its LD_PRELOAD.
+pid_t SpawnUnderBed(const char* tool, std::vector<const char*> args, int out, int err,
+                    const char* preload = nullptr) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out, 1);
+    if (err >= 0)
+        posix_spawn_file_actions_adddup2(&actions, err, 2);
+    std::vector<char*> argv{const_cast<char*>(tool)};
+    for (const char* a : args)
+        argv.push_back(const_cast<char*>(a));
+    argv.push_back(nullptr);
+    // The child inherits the bed: its environment leads the preload library to it.
+    std::vector<std::string> env;
+    std::string ldPreload = preload != nullptr ? preload : "";
+    for (char** e = environ; *e != nullptr; ++e) {
+        const std::string entry(*e);
+        if (entry.rfind("LD_PRELOAD=", 0) == 0 && preload != nullptr)
+            ldPreload += ":" + entry.substr(11);
+        else
+            env.push_back(entry);
+    }
+    if (!ldPreload.empty())
+        env.push_back("LD_PRELOAD=" + ldPreload);
+    std::vector<char*> envp;
+    for (std::string& e : env)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    pid_t child = 0;
+    const int rc = ::posix_spawn(&child, tool, &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    return rc == 0 ? child : -1;
+}
+
+// Interrupts the child and waits (10 s at most) for it to end; its exit status, or -1.
+int InterruptAndWait(pid_t child) {
+    if (::kill(child, SIGINT) != 0)
+        return -1;
+    int status = -1;
+    for (int i = 0; i < 200 && ::waitpid(child, &status, WNOHANG) == 0; ++i)
+        std::this_thread::sleep_for(50ms);
+    if (!WIFEXITED(status)) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, &status, 0);
+        return -1;
+    }
+    return WEXITSTATUS(status);
+}
+
+TEST_F(BedEventsTest, WatchScansEveryTwoSecondsWhereNetlinkIsRefused) {
+    const char* tool = std::getenv("KS_KEYSCOUT_LIST");
+    const char* noNetlink = std::getenv("KS_NO_NETLINK");
+    ASSERT_NE(tool, nullptr);
+    ASSERT_NE(noNetlink, nullptr);
+    int out[2], err[2];
+    ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+    ASSERT_EQ(::pipe2(err, O_CLOEXEC), 0);
+    const pid_t child = SpawnUnderBed(tool, {"--watch", "--json"}, out[1], err[1], noNetlink);
+    ASSERT_GT(child, 0);
+    ::close(out[1]);
+    ::close(err[1]);
+
+    std::string pending;
+    const std::string first = ReadLine(out[0], pending);
+    EXPECT_NE(first.find("\"serial\":\"SER1\""), std::string::npos) << first;
+    // No event at all: the next scan of its own accord finds the new device.
+    ASSERT_TRUE(Add(test::BedDevice(2)));
+    const std::string second = ReadLine(out[0], pending);
+    EXPECT_NE(second.find("\"serial\":\"SER2\""), std::string::npos) << second;
+    umockdev_testbed_remove_device(m_pBed, PathOf(1).c_str());
+    const std::string third = ReadLine(out[0], pending);
+    EXPECT_EQ(third.find("SER1"), std::string::npos) << third;
+    EXPECT_NE(third.find("SER2"), std::string::npos) << third;
+
+    EXPECT_EQ(InterruptAndWait(child), 0) << "keyscout-list --watch did not end on SIGINT";
+    std::string errors, ignored;
+    for (std::string line; (line = ReadLine(err[0], ignored)) != "<end>" && line != "<no line>";)
+        errors += line + "\n";
+    // Said once, and why.
+    const std::string said = "device changes cannot be watched here";
+    const std::size_t at = errors.find(said);
+    EXPECT_NE(at, std::string::npos) << errors;
+    EXPECT_EQ(errors.find(said, at + 1), std::string::npos) << errors;
+    EXPECT_NE(errors.find("every 2 s"), std::string::npos) << errors;
+    ::close(out[0]);
+    ::close(err[0]);
+}
+
 TEST_F(BedEventsTest, WatchPrintsANewListForEachChangeAndEndsOnSigint) {
     const char* tool = std::getenv("KS_KEYSCOUT_LIST");
     ASSERT_NE(tool, nullptr);
     int out[2];
     ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    char* argv[] = {const_cast<char*>(tool), const_cast<char*>("--watch"),
-                    const_cast<char*>("--json"), nullptr};
-    pid_t child = 0;
-    // The child inherits the bed: its environment leads the preload library to it.
-    ASSERT_EQ(::posix_spawn(&child, tool, &actions, nullptr, argv, environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t child = SpawnUnderBed(tool, {"--watch", "--json"}, out[1], -1);
+    ASSERT_GT(child, 0);
     ::close(out[1]);
 
     std::string pending;
@@ -140,16 +224,7 @@ TEST_F(BedEventsTest, WatchPrintsANewListForEachChangeAndEndsOnSigint) {
     EXPECT_EQ(third.find("SER1"), std::string::npos) << third;
     EXPECT_NE(third.find("\"serial\":\"SER2\""), std::string::npos) << third;
 
-    ASSERT_EQ(::kill(child, SIGINT), 0);
-    int status = -1;
-    for (int i = 0; i < 200 && ::waitpid(child, &status, WNOHANG) == 0; ++i)
-        std::this_thread::sleep_for(50ms);
-    if (!WIFEXITED(status)) {
-        ::kill(child, SIGKILL);
-        ::waitpid(child, &status, 0);
-        FAIL() << "keyscout-list --watch did not end on SIGINT";
-    }
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(InterruptAndWait(child), 0) << "keyscout-list --watch did not end on SIGINT";
     ::close(out[0]);
 }
 

@@ -33,12 +33,15 @@ class CPipeSource {
         CloseWriter();
         ::close(m_read);
     }
-    CChangeSource Source() {
+    // `changes`: whether what it reads counts as a change (a udev monitor also wakes for
+    // events it refuses).
+    CChangeSource Source(bool changes = true) {
         const int fd = m_read;
-        return {fd, POLLIN, [fd] {
+        return {fd, POLLIN, [fd, changes] {
                     char buffer[256];
                     while (::read(fd, buffer, sizeof buffer) > 0) {
                     }
+                    return changes;
                 }};
     }
     void Event() { ASSERT_EQ(::write(m_write, "e", 1), 1); }
@@ -106,6 +109,45 @@ TEST(ChangeWatchTest, ABurstOfFiftyEventsGivesAtMostTwoCalls) {
         usb.Event();
         EXPECT_TRUE(counter.WaitFor(before + 1));
     }
+}
+
+// A settle time far below the longest a burst may last, so that a burst told only when
+// that runs out cannot pass for one told when its sources went quiet.
+constexpr auto kShortSettle = 20ms;
+constexpr auto kLongBurst = 30s;
+
+TEST(ChangeWatchTest, ABurstIsToldOnceItsSourcesAreQuietAndOnlyChangesCount) {
+    CPipeSource changes, noise;
+    CCallCounter counter;
+    CPollChangeWatch watch({changes.Source(), noise.Source(false)}, counter.Callback(),
+                           kShortSettle, kLongBurst);
+    ASSERT_TRUE(watch.Running());
+    changes.Event();
+    EXPECT_TRUE(counter.WaitFor(1, 10s)) << "the burst did not end when its source went quiet";
+
+    // Events that are no change begin no burst, and do not keep one going.
+    for (int i = 0; i < 5; ++i)
+        noise.Event();
+    std::this_thread::sleep_for(kShortSettle * 10);
+    EXPECT_EQ(counter.Calls(), 1);
+    changes.Event();
+    EXPECT_TRUE(counter.WaitFor(2, 10s)) << "a change after the noise was not told";
+}
+
+TEST(ChangeWatchTest, ASourceThatDiesIsDroppedAndTheOthersGoOn) {
+    CPipeSource dying, live;
+    CCallCounter counter;
+    CPollChangeWatch watch({dying.Source(), live.Source()}, counter.Callback(), kShortSettle,
+                           kLongBurst);
+    ASSERT_TRUE(watch.Running());
+    // Its writer gone, a source reports a hang-up for ever: one change, then no longer
+    // polled, or no burst would ever settle again.
+    dying.CloseWriter();
+    EXPECT_TRUE(counter.WaitFor(1, 10s)) << "the burst of the dead source never settled";
+    live.Event();
+    EXPECT_TRUE(counter.WaitFor(2, 10s)) << "the live source's change was not told";
+    std::this_thread::sleep_for(kShortSettle * 10);
+    EXPECT_EQ(counter.Calls(), 2);
 }
 
 TEST(ChangeWatchTest, StoppingNeverHangs) {
