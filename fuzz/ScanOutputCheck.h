@@ -26,9 +26,9 @@ inline bool HasRawControl(const std::string& text) {
 
 inline void ScanAndCheckOutput(CModelPlatform& platform) {
     CDeviceRecordList records;
+    std::vector<CUsbDeviceEntry> entries;
     {
         CPlatformScope scope(platform);
-        std::vector<CUsbDeviceEntry> entries;
         CUsbDeviceScanner scanner(&entries);
         scanner.m_fields = kScannerFields;
         scanner.m_nodeFieldMask = kScannerNodeFields;
@@ -38,7 +38,7 @@ inline void ScanAndCheckOutput(CModelPlatform& platform) {
     }
     if (HasRawControl(FormatRecordsText(records, GetAnsiCodePage())))
         __builtin_trap();
-    if (!nlohmann::json::accept(FormatRecordsJson(records)))
+    if (!nlohmann::json::accept(FormatEntriesJson(entries)))
         __builtin_trap();
 }
 

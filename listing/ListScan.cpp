@@ -29,12 +29,14 @@ constexpr UINT kWmDevicesChanged = WM_APP + 2;
 class CWatchWindow : public CWnd {
   public:
     CKeyScoutThread* m_pThread = nullptr;
-    const std::function<void(const CDeviceRecordList&)>* m_pOnResults = nullptr;
+    const ScanResultsHandler* m_pOnResults = nullptr;
     LRESULT WindowProc(UINT message, WPARAM, LPARAM) override {
         if (message == WM_KEYSCOUT_SCAN) {
             CDeviceRecordList records;
+            std::vector<CUsbDeviceEntry> entries;
             m_pThread->GetResults(records);
-            (*m_pOnResults)(records);
+            m_pThread->GetEntries(entries);
+            (*m_pOnResults)(records, entries);
         } else if (message == kWmDevicesChanged) {
             // Bursts need no folding here: the watch folds them, and the worker folds
             // requests that come while it scans.
@@ -46,11 +48,13 @@ class CWatchWindow : public CWnd {
 
 }  // namespace
 
-bool RunOneScan(CDeviceRecordList& records) {
+bool RunOneScan(CDeviceRecordList& records, std::vector<CUsbDeviceEntry>* entries) {
     CKeyScoutThread* thread = nullptr;
     StartScanThread(thread);
     if (thread == nullptr)
         return false;
+    if (entries != nullptr)
+        thread->PublishEntries();
     CResultsWindow window;
     if (!window.CreateMessageOnly()) {
         StopScanThread(thread);
@@ -61,14 +65,17 @@ bool RunOneScan(CDeviceRecordList& records) {
     MSG msg;
     while (!window.m_bNotified && GetMessage(&msg))
         DispatchMessage(&msg);
+    // One request, one pass: the records and the entries are of the same pass.
     thread->GetResults(records);
+    if (entries != nullptr)
+        thread->GetEntries(*entries);
     thread->UnregisterWindow(window.GetSafeHwnd());
     window.DestroyWindow();
     StopScanThread(thread);
     return true;
 }
 
-bool WatchScans(const std::function<void(const CDeviceRecordList&)>& onResults) {
+bool WatchScans(const ScanResultsHandler& onResults) {
     // First, before the worker's thread exists: the interruption reaches only its watch.
     EnsureMessageQueue();
     const DWORD mainThread = GetCurrentThreadId();
@@ -79,6 +86,7 @@ bool WatchScans(const std::function<void(const CDeviceRecordList&)>& onResults) 
     StartScanThread(thread);
     if (thread == nullptr)
         return false;
+    thread->PublishEntries();
     CWatchWindow window;
     window.m_pThread = thread;
     window.m_pOnResults = &onResults;
@@ -117,11 +125,12 @@ bool WatchScans(const std::function<void(const CDeviceRecordList&)>& onResults) 
     return true;
 }
 
-bool RunCapturedScan(IPlatform& platform, CDeviceRecordList& records, std::string& fixture) {
+bool RunCapturedScan(IPlatform& platform, CDeviceRecordList& records, std::string& fixture,
+                     std::vector<CUsbDeviceEntry>* entries) {
     CMachineRecorder recorder(platform);
     {
         CPlatformScope scope(recorder);
-        if (!RunOneScan(records))
+        if (!RunOneScan(records, entries))
             return false;
     }
     // The worker has ended: the recorder asks the backend on this thread alone.

@@ -5,8 +5,9 @@
 # build, umockdev test beds with lsusb and strace to judge the Linux backend by, udev's
 # hardware database with udevadm (the beds whose names it gives are compared with it),
 # the Japanese locale and fonts the dialogs are rendered with, Xvfb and xdotool for
-# the window tests and screenshots, and Python 3 and ImageMagick for the artwork
-# (scripts/make-art.py, scripts/check-art.sh).
+# the window tests and screenshots, Python 3 and ImageMagick for the artwork
+# (scripts/make-art.py, scripts/check-art.sh), and python3-jsonschema, which holds
+# keyscout-list's JSON to its schema.
 # Safe to run again: packages already present are left as they are.
 set -euo pipefail
 
@@ -14,7 +15,7 @@ SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
 pkgs=(
-  build-essential cmake ninja-build pkg-config git python3
+  build-essential cmake ninja-build pkg-config git python3 python3-jsonschema
   clang clang-format libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev

@@ -62,6 +62,14 @@ void CKeyScoutThread::GetResults(CDeviceRecordList& records) {
     m_results.CopyTo(records);
 }
 
+void CKeyScoutThread::PublishEntries() {
+    m_publishEntries.Write(1);
+}
+
+void CKeyScoutThread::GetEntries(std::vector<CUsbDeviceEntry>& entries) {
+    m_publishedEntries.CopyTo(entries);
+}
+
 void CKeyScoutThread::OnScanRequest(WPARAM, LPARAM) {
     PruneWindows();
     m_busy.Write(1);
@@ -105,6 +113,8 @@ void CKeyScoutThread::PublishResults(const CDeviceRecordList& records) {
     // The copy is made outside the guard; under it only one list is assigned to another.
     CDeviceRecordList copy(records);
     m_results.Write(copy);
+    if (m_publishEntries.Read() == 1)
+        m_publishedEntries.Write(m_entries);
 }
 
 void CKeyScoutThread::NotifyWindows() {

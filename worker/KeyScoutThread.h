@@ -43,6 +43,16 @@ class CKeyScoutThread : public CWinThread {
     // first pass has finished).
     void GetResults(CDeviceRecordList& records);
 
+    // The console companion also writes what the scanner's entries know beyond the records
+    // (each node's instance ID, names, service and drive letter). A worker asked for them
+    // publishes each pass's entries as well, under a guard of their own, after the list;
+    // the window never asks, and no pass of its worker copies more than the list. Call
+    // PublishEntries before the first RequestScan, on the thread that started the worker.
+    void PublishEntries();
+    // Replaces `entries` with a deep copy of the entries of the last pass published since
+    // PublishEntries (empty before).
+    void GetEntries(std::vector<CUsbDeviceEntry>& entries);
+
   protected:
     void OnScanRequest(WPARAM wParam, LPARAM lParam);
     DECLARE_MESSAGE_MAP()
@@ -65,6 +75,8 @@ class CKeyScoutThread : public CWinThread {
     // every request that finds the worker idle meanwhile is served by that pass, so a
     // storm of requests queues one pass, not one per request.
     CGuardedValue<int> m_queued{0};
+    CGuardedValue<int> m_publishEntries{0};
+    CGuardedValue<std::vector<CUsbDeviceEntry>> m_publishedEntries;
     CUsbDeviceScanner m_scanner;
     std::vector<CUsbDeviceEntry> m_entries;
 

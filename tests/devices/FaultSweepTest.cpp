@@ -85,11 +85,11 @@ CRun ScanOnce(const CMachineModel& model, std::size_t index, EFault fault, std::
         one.Add(record);
         all.Add(record);
         run.m_texts.push_back(FormatRecordsText(one, GetAnsiCodePage()));
-        run.m_jsons.push_back(FormatRecordsJson(one));
+        run.m_jsons.push_back(FormatEntriesJson({entry}));
         run.m_hasLetter.push_back(HasDriveLetter(entry.m_devNodeTree.GetRoot()));
     }
     run.m_strText = FormatRecordsText(all, GetAnsiCodePage());
-    run.m_strJson = FormatRecordsJson(all);
+    run.m_strJson = FormatEntriesJson(entries);
     run.m_calls = platform.Calls();
     run.m_injected = platform.Injected();
     run.m_ranAway = platform.RanAway();

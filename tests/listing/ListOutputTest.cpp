@@ -50,23 +50,116 @@ TEST(ListOutputTest, EscapingKeepsCharactersAndNeutralisesTheRest) {
     EXPECT_EQ(EscapeForTerminal("\x83\x5C\x01", kCodePageShiftJis), "\x83\x5C\\x01");
 }
 
-TEST(ListOutputTest, JsonIsValidAndCarriesTheSameRecords) {
-    CDeviceRecordList list = TwoRecords();
-    CDeviceRecord broken;
-    broken.m_strSerial = "\xFF\xFE";  // not text in any code page the tests run under
-    broken.m_details.m_strText = "quote\" and \\";
-    list.Add(broken);
-    auto doc = nlohmann::json::parse(FormatRecordsJson(list));
+CDevNodeInfo Node(const char* id, const char* friendlyName, const char* description,
+                  const char* service = "", char letter = 0) {
+    CDevNodeInfo info;
+    info.m_strDeviceId = id;
+    info.m_strFriendlyName = friendlyName;
+    info.m_strDescription = description;
+    info.m_strService = service;
+    info.m_driveLetter = letter;
+    return info;
+}
+
+// A stick with a disk and two volumes, a device without a node, and hostile texts.
+std::vector<CUsbDeviceEntry> ThreeEntries() {
+    std::vector<CUsbDeviceEntry> entries(3);
+    CUsbDeviceEntry& stick = entries[0];
+    stick.m_idVendor = 0x0781;
+    stick.m_idProduct = 0xFFFF;
+    stick.m_strSerialNumber = "4C530001\x1B[2J";
+    CDevNodeTree& tree = stick.m_devNodeTree;
+    auto* root = tree.SetRoot(
+        Node("USB\\VID_0781&PID_FFFF\\4C530001", "", "USB Mass Storage Device", "USBSTOR"));
+    auto* disk =
+        tree.AppendChild(root, Node("USBSTOR\\DISK\\1", "Kestrel Flash", "Disk drive", "disk"));
+    tree.AppendChild(disk, Node("STORAGE\\VOLUME\\1", "", "Volume", "volume", 'E'));
+    tree.AppendChild(disk, Node("STORAGE\\VOLUME\\2", "Second", "", "", 'F'));
+    entries[2].m_strSerialNumber = "\xFF\xFE";  // not text in any code page the tests run under
+    entries[2].m_devNodeTree.SetRoot(Node("X\\1", "quote\" and \\", ""));
+    return entries;
+}
+
+TEST(ListOutputTest, JsonCarriesTheRecordsFieldsAndWhatTheEntryKnows) {
+    const std::vector<CUsbDeviceEntry> entries = ThreeEntries();
+    const std::string out = FormatEntriesJson(entries);
+    ASSERT_FALSE(out.empty());
+    EXPECT_EQ(out.back(), '\n');
+    EXPECT_EQ(out.find('\n'), out.size() - 1) << "one document, one line";
+    auto doc = nlohmann::json::parse(out);
+    EXPECT_EQ(doc["schemaVersion"], kListSchemaVersion);
     ASSERT_EQ(doc["devices"].size(), 3u);
+
+    // What the window shows, as the record built from the entry has it.
     const auto& stick = doc["devices"][0];
     EXPECT_EQ(stick["vendorId"], 0x0781);
     EXPECT_EQ(stick["productId"], 0xFFFF);
+    EXPECT_EQ(stick["vendorIdText"], "0x0781");
+    EXPECT_EQ(stick["productIdText"], "0xFFFF");
     EXPECT_EQ(stick["serial"], "4C530001\x1B[2J");
-    EXPECT_EQ(stick["details"]["text"], "USB Mass Storage Device");
-    EXPECT_EQ(stick["details"]["children"][0]["children"][0]["text"], "Volume - (E:)");
-    EXPECT_TRUE(doc["devices"][1]["details"]["children"].empty());
+    EXPECT_EQ(stick["volumes"], nlohmann::json::array({"E:", "F:"}));
+    const auto& root = stick["details"];
+    EXPECT_EQ(root["text"], "USB Mass Storage Device");
+    const auto& disk = root["children"][0];
+    EXPECT_EQ(disk["text"], "Kestrel Flash");
+    EXPECT_EQ(disk["children"][0]["text"], "Volume - (E:)");
+    EXPECT_EQ(disk["children"][1]["text"], "Second - (F:)");
+    // ... and what the nodes hold, where they hold it.
+    EXPECT_EQ(root["instanceId"], "USB\\VID_0781&PID_FFFF\\4C530001");
+    EXPECT_EQ(root["description"], "USB Mass Storage Device");
+    EXPECT_EQ(root["service"], "USBSTOR");
+    EXPECT_FALSE(root.contains("friendlyName"));
+    EXPECT_EQ(disk["friendlyName"], "Kestrel Flash");
+    EXPECT_EQ(disk["description"], "Disk drive");
+    EXPECT_FALSE(disk["children"][1].contains("description"));
+    EXPECT_FALSE(disk["children"][1].contains("service"));
+
+    // A device without a node: an empty line with nothing below, no volume.
+    const auto& bare = doc["devices"][1];
+    EXPECT_EQ(bare["details"],
+              nlohmann::json({{"text", ""}, {"children", nlohmann::json::array()}}));
+    EXPECT_EQ(bare["volumes"], nlohmann::json::array());
+    EXPECT_EQ(bare["vendorIdText"], "0x0000");
+
     EXPECT_EQ(doc["devices"][2]["details"]["text"], "quote\" and \\");
     EXPECT_TRUE(doc["devices"][2]["serial"].is_string());
+
+    const std::string empty = FormatEntriesJson({});
+    EXPECT_EQ(empty, "{\"schemaVersion\":1,\"devices\":[]}\n");
+}
+
+TEST(ListOutputTest, VolumesAreDriveLettersAndTheMountPointsOfBlockDevices) {
+    CUsbDeviceEntry entry;
+    CDevNodeTree& tree = entry.m_devNodeTree;
+    auto* root = tree.SetRoot(Node("USB\\VID_2E1A&PID_5567\\KF1", "Kestrel Flash", ""));
+    auto* disk = tree.AppendChild(
+        root, Node("BLOCK\\DISK\\sdb", "Kestrel Flash 16GB (sdb) on /media/whole", "Disk drive"));
+    auto* part = tree.AppendChild(
+        disk,
+        Node("BLOCK\\PARTITION\\sdb1", "sdb1 on /media/my stick, /mnt/a, b", "Disk partition"));
+    tree.AppendChild(part, Node("BLOCK\\DISK\\dm-0", "dm-0 on /secret", "Block device"));
+    tree.AppendChild(part, Node("BLOCK\\DISK\\dm-1", "dm-1", "Block device"));
+    // A Windows name that happens to read like a mount: not a block device of Linux.
+    tree.AppendChild(root, Node("USBSTOR\\DISK\\2", "Disk on /dev", "", "", 'G'));
+    std::vector<std::string> volumes;
+    for (const CString& v : DeviceVolumes(entry))
+        volumes.emplace_back(v.View());
+    EXPECT_EQ(volumes, (std::vector<std::string>{"/media/whole", "/media/my stick", "/mnt/a, b",
+                                                 "/secret", "G:"}));
+}
+
+TEST(ListOutputTest, AMountPointInANameCutToItsBoundIsLeftOut) {
+    // The Linux backend cuts a name to the 199 bytes of a device-manager text.
+    std::string name = "sdb1 on /media/first, /media/" + std::string(200, 'x');
+    for (std::size_t size : {std::size_t{199}, std::size_t{196}, std::size_t{195}}) {
+        CUsbDeviceEntry entry;
+        entry.m_devNodeTree.SetRoot(
+            Node("BLOCK\\PARTITION\\sdb1", name.substr(0, size).c_str(), "Disk partition"));
+        const std::vector<CString> volumes = DeviceVolumes(entry);
+        ASSERT_FALSE(volumes.empty()) << size;
+        EXPECT_EQ(volumes[0], "/media/first") << size;
+        EXPECT_EQ(volumes.size(), size >= 196 ? 1u : 2u) << size;
+    }
 }
 
 }  // namespace

@@ -57,27 +57,30 @@ struct CScanResult {
     std::string m_strAnswers;  // every call and everything the machine answered to it
 };
 
-inline CScanResult Outputs(const CDeviceRecordList& records, const CModelPlatform& platform,
-                           const CSpyPlatform& spy) {
-    return {FormatRecordsText(records, GetAnsiCodePage()), FormatRecordsJson(records),
+inline CScanResult Outputs(const CDeviceRecordList& records,
+                           const std::vector<CUsbDeviceEntry>& entries,
+                           const CModelPlatform& platform, const CSpyPlatform& spy) {
+    return {FormatRecordsText(records, GetAnsiCodePage()), FormatEntriesJson(entries),
             CallLog(platform), spy.Log()};
 }
 
 // One scan through the worker pipeline, recorded when `fixture` is given.
 inline CScanResult Scan(CModelPlatform& platform, std::string* fixture = nullptr) {
     CDeviceRecordList records;
+    std::vector<CUsbDeviceEntry> entries;
     CSpyPlatform spy(platform);
     if (fixture == nullptr) {
         CPlatformScope scope(spy);
-        EXPECT_TRUE(RunOneScan(records));
-        return Outputs(records, platform, spy);
+        EXPECT_TRUE(RunOneScan(records, &entries));
+        return Outputs(records, entries, platform, spy);
     }
     CMachineRecorder recorder(spy);
     {
         CPlatformScope scope(recorder);
-        EXPECT_TRUE(RunOneScan(records));
+        EXPECT_TRUE(RunOneScan(records, &entries));
     }
-    CScanResult result = Outputs(records, platform, spy);  // before the recorder asks anything
+    CScanResult result =
+        Outputs(records, entries, platform, spy);  // before the recorder asks anything
     *fixture = CaptureFixtureText(recorder);
     return result;
 }

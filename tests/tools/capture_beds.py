@@ -13,6 +13,8 @@ import tempfile
 
 TOOL = sys.argv[1]
 sys.path.insert(0, sys.argv[2])
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import list_schema  # noqa: E402
 import testbeds  # noqa: E402
 
 WORK = tempfile.mkdtemp(prefix="ks-capture-beds-")
@@ -46,6 +48,9 @@ for name, make in beds.items():
         capture = os.path.join(WORK, "%s%s.capture.json" % (name, "-json" if form else ""))
         rc, live, err = run([TOOL] + form + ["--capture", capture], bed)
         check("%s: the listing with --capture succeeds on the bed" % what, rc == 0, err[-300:])
+        if form:
+            found = list_schema.problems(live)
+            check("%s: the JSON follows the schema" % what, not found, "; ".join(found[:5]))
         rc, replay, err = run([TOOL] + form + ["--machine", capture])
         check("%s: the capture replays" % what, rc == 0, err.decode(errors="replace")[-300:])
         check("%s: to the same output" % what, live == replay and len(live) > 20,

@@ -38,13 +38,13 @@ has "and names the file" "$(cat "$dir/e")" "malformed-number-overflow.json"
 
 go --json --machine "$data/example-small.json"
 check "a scan of a fixture succeeds" 0 "$(cat "$dir/rc")"
-has "and prints the JSON document" "$(cat "$dir/o")" '{"devices":['
+has "and prints the JSON document" "$(cat "$dir/o")" '{"schemaVersion":1,"devices":['
 
 # The live machine through the native backend (under Wine: the real Windows calls, with no
 # host controller and configuration-manager calls that may claim success without writing).
 go --json
 check "a scan of this machine ends and succeeds" 0 "$(cat "$dir/rc")"
-has "and prints the JSON document" "$(cat "$dir/o")" '{"devices":['
+has "and prints the JSON document" "$(cat "$dir/o")" '{"schemaVersion":1,"devices":['
 
 go --help
 check "--help succeeds" 0 "$(cat "$dir/rc")"

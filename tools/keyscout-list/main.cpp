@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "framework/CodePage.h"
 #include "framework/Kernel.h"
@@ -87,9 +88,10 @@ int main(int argc, char** argv) {
         // Print a list only when it differs from the one printed last.
         std::string last;
         bool first = true;
-        const bool ok = ks::WatchScans([&](const ks::CDeviceRecordList& records) {
+        const bool ok = ks::WatchScans([&](const ks::CDeviceRecordList& records,
+                                           const std::vector<ks::CUsbDeviceEntry>& entries) {
             std::string out = json
-                                  ? ks::FormatRecordsJson(records)
+                                  ? ks::FormatEntriesJson(entries)
                                   : ks::FormatRecordsText(records, ks::GetAnsiCodePage()) + "---\n";
             if (!first && out == last)
                 return;
@@ -104,13 +106,15 @@ int main(int argc, char** argv) {
     }
 
     ks::CDeviceRecordList records;
+    std::vector<ks::CUsbDeviceEntry> entries;
     std::string fixture;
-    const bool scanned =
-        capture ? ks::RunCapturedScan(ks::Platform(), records, fixture) : ks::RunOneScan(records);
+    std::vector<ks::CUsbDeviceEntry>* wanted = json ? &entries : nullptr;
+    const bool scanned = capture ? ks::RunCapturedScan(ks::Platform(), records, fixture, wanted)
+                                 : ks::RunOneScan(records, wanted);
     if (!scanned)
         return Fail("the scan worker could not be started", 1);
 
-    std::string out = json ? ks::FormatRecordsJson(records)
+    std::string out = json ? ks::FormatEntriesJson(entries)
                            : ks::FormatRecordsText(records, ks::GetAnsiCodePage());
     std::fwrite(out.data(), 1, out.size(), stdout);
     std::fflush(stdout);

@@ -17,6 +17,8 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "support"))
+import list_schema  # noqa: E402
 import testbeds  # noqa: E402
 
 TOOL = sys.argv[1]
@@ -66,6 +68,10 @@ def lsusb_devices(text):
 
 def list_json(bed_file, extra=""):
     rc, out, err = under_bed(bed_file, extra + "'%s' --json" % TOOL)
+    if rc == 0:
+        found = list_schema.problems(out.encode())
+        check("%s: the JSON follows the schema" % os.path.basename(bed_file), not found,
+              "; ".join(found[:5]))
     try:
         return rc, json.loads(out)
     except ValueError:
