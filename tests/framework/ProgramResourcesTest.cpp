@@ -3,6 +3,7 @@
 // artwork files they were compiled from.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <fstream>
@@ -11,6 +12,7 @@
 #include "framework/DialogTemplate.h"
 #include "framework/ResourceFile.h"
 #include "framework/WinUser.h"
+#include "res/Version.h"
 #include "tests/support/TestData.h"
 
 namespace ks {
@@ -52,15 +54,21 @@ std::vector<std::uint32_t> RawBgra(const std::vector<BYTE>& file, std::size_t at
 TEST(ProgramResourcesTest, TheStringAndTheManifest) {
     EXPECT_EQ(FindString(Resources(), 101), u"KeyScout のバージョン情報(&A)...");
     const auto manifest = Resources().Find(RT_MANIFEST, 1);
-    EXPECT_EQ(std::vector<BYTE>(manifest.begin(), manifest.end()),
-              ReadArtwork("KeyScout.manifest"));
+    // The manifest as written, with the program's version in its identity.
+    std::vector<BYTE> expected = ReadArtwork("KeyScout.manifest.in");
+    const std::string placeholder = "@PROJECT_VERSION@", version = KS_VERSION_TEXT;
+    const auto at =
+        std::search(expected.begin(), expected.end(), placeholder.begin(), placeholder.end());
+    ASSERT_NE(at, expected.end());
+    expected.insert(expected.erase(at, at + placeholder.size()), version.begin(), version.end());
+    EXPECT_EQ(std::vector<BYTE>(manifest.begin(), manifest.end()), expected);
     // One image per program: a second registration does not replace it.
     const BYTE other[32] = {};
     detail::RegisterResourceImage(other, sizeof other);
     EXPECT_NE(detail::ProgramResources()->Image().data(), other);
 }
 
-TEST(ProgramResourcesTest, TheVersionIs501) {
+TEST(ProgramResourcesTest, TheVersionIsTheProjects) {
     const auto version = Resources().Find(RT_VERSION, 1);
     const std::vector<BYTE> bytes(version.begin(), version.end());
     // VS_FIXEDFILEINFO follows its signature: structure version, then the file and product
@@ -69,14 +77,17 @@ TEST(ProgramResourcesTest, TheVersionIs501) {
     while (at + 4 <= bytes.size() && Le32(bytes, at) != 0xFEEF04BDu)
         at += 4;
     ASSERT_LE(at + 24, bytes.size()) << "no fixed file information";
-    EXPECT_EQ(Le32(bytes, at + 8), (5u << 16) | 0u);   // file version 5.0
-    EXPECT_EQ(Le32(bytes, at + 12), (1u << 16) | 0u);  // .1.0
-    EXPECT_EQ(Le32(bytes, at + 16), (5u << 16) | 0u);  // product version 5.0
-    EXPECT_EQ(Le32(bytes, at + 20), (1u << 16) | 0u);  // .1.0
+    constexpr DWORD kMostSignificant = (KS_VERSION_MAJOR << 16) | KS_VERSION_MINOR;
+    constexpr DWORD kLeastSignificant = KS_VERSION_PATCH << 16;
+    EXPECT_EQ(Le32(bytes, at + 8), kMostSignificant);  // file version
+    EXPECT_EQ(Le32(bytes, at + 12), kLeastSignificant);
+    EXPECT_EQ(Le32(bytes, at + 16), kMostSignificant);  // product version
+    EXPECT_EQ(Le32(bytes, at + 20), kLeastSignificant);
     // The texts a user sees in the file's properties.
     const std::u16string text(reinterpret_cast<const char16_t*>(bytes.data()), bytes.size() / 2);
     EXPECT_NE(text.find(u"FileVersion"), std::u16string::npos);
-    EXPECT_NE(text.find(u"5.0.1"), std::u16string::npos);
+    const std::string number = KS_VERSION_TEXT;
+    EXPECT_NE(text.find(std::u16string(number.begin(), number.end())), std::u16string::npos);
     EXPECT_NE(text.find(u"KeyScout.exe"), std::u16string::npos);
 }
 
@@ -108,7 +119,8 @@ TEST(ProgramResourcesTest, AboutBoxTemplate) {
     EXPECT_TRUE(about->items[0].title.IsOrdinal(128));
     // An explicit style replaces LTEXT's default WS_GROUP.
     ExpectItem(about->items[1], kStatic, u"Static", SS_NOPREFIX, {40, 10, 119, 8});
-    EXPECT_TRUE(about->items[1].title.IsName(u"KeyScout Version 5.0.1"));
+    const std::string line = KS_ABOUT_VERSION_TEXT;  // "KeyScout Version 5.0.1"
+    EXPECT_TRUE(about->items[1].title.IsName(std::u16string(line.begin(), line.end())));
     ExpectItem(about->items[2], kStatic, u"Static", WS_GROUP, {40, 25, 188, 8});
     ExpectItem(about->items[3], IDOK, u"Button", BS_DEFPUSHBUTTON | WS_GROUP | WS_TABSTOP,
                {178, 7, 50, 14});

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "res/Version.h"
 #include "res/resource.h"
 #include "tests/ui/UiTestSupport.h"
 #include "ui/KeyScoutDlg.h"
@@ -283,7 +284,7 @@ TEST_F(KeyScoutDlgTest, TheSystemMenuOpensTheAboutBoxWhoseOkClosesIt) {
              c = GetWindow(c, GW_HWNDNEXT))
             texts.push_back(Utf8(WindowText(c)));
         EXPECT_EQ(texts,
-                  (std::vector<std::string>{"KeyScout Version 5.0.1",
+                  (std::vector<std::string>{KS_ABOUT_VERSION_TEXT,
                                             "Copyright (C) 2026 KeyScout Developers", "OK"}));
         EXPECT_NE(SendMessage(GetWindow(about, GW_CHILD), STM_GETICON, 0, 0), 0) << "the icon";
         SendMessage(GetDlgItem(about, IDOK), BM_CLICK, 0, 0);
@@ -466,7 +467,7 @@ const ExpectedControl kAboutControls[] = {
     {IDC_STATIC, "Static", nullptr, SS_ICON, SS_TYPEMASK, 0, {11, 17, 20, 20}},
     {IDC_STATIC,
      "Static",
-     "KeyScout Version 5.0.1",
+     KS_ABOUT_VERSION_TEXT,
      SS_LEFT | SS_NOPREFIX,
      SS_TYPEMASK | SS_NOPREFIX,
      0,

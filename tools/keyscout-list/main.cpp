@@ -1,6 +1,8 @@
 // keyscout-list: runs one scan through the same worker pipeline as KeyScout and prints the
 // hardware list with each device's ids, serial number and details tree, as text or JSON.
-//   keyscout-list [--json] [--machine FILE] [--watch | --capture FILE]
+//   keyscout-list [--json] [--machine FILE] [--watch | --capture FILE] | --version | --help
+// Exit codes: 0 listed (possibly nothing), 1 a scan or file error (a message on stderr),
+// 2 a usage error.
 #include <cstdio>
 #include <fstream>
 #include <memory>
@@ -15,11 +17,13 @@
 #include "platform/Platform.h"
 #include "platform/model/ModelPlatform.h"
 #include "platform/sim/FixtureLoader.h"
+#include "res/Version.h"
 
 namespace {
 
 const char kUsage[] =
     "usage: keyscout-list [--json] [--machine FILE] [--watch | --capture FILE]\n"
+    "       keyscout-list --version | --help\n"
     "  Lists the USB devices connected now, with Vendor ID, Product ID, serial number\n"
     "  and the device-manager nodes behind each.\n"
     "  --json          print JSON instead of text\n"
@@ -30,7 +34,9 @@ const char kUsage[] =
     "                  only to windows (Windows), or where they cannot be watched\n"
     "                  (netlink refused: one line on stderr says so), the machine is\n"
     "                  scanned every 2 s.\n"
-    "  --capture FILE  also write what the scan saw as a fixture that --machine replays\n";
+    "  --capture FILE  also write what the scan saw as a fixture that --machine replays\n"
+    "  --version       print the version and exit\n"
+    "Exit status: 0 listed (possibly nothing), 1 a scan or file error, 2 a usage error.\n";
 
 int Fail(const std::string& message, int code) {
     std::fprintf(stderr, "keyscout-list: %s\n", message.c_str());
@@ -64,6 +70,9 @@ int main(int argc, char** argv) {
             capture = arg.substr(10);
         } else if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
+            return 0;
+        } else if (arg == "--version") {
+            std::fputs("keyscout-list " KS_VERSION_TEXT "\n", stdout);
             return 0;
         } else {
             return Fail("unknown argument '" + arg + "'\n" + kUsage, 2);
