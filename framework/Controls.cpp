@@ -106,6 +106,11 @@ BOOL CListCtrl::GetItemRect(int item, RECT* rect, int code) const {
         SendMessage(LVM_GETITEMRECT, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(rect)));
 }
 
+BOOL CListCtrl::EnsureVisible(int item, BOOL partialOk) {
+    return static_cast<BOOL>(
+        SendMessage(LVM_ENSUREVISIBLE, static_cast<WPARAM>(item), static_cast<LPARAM>(partialOk)));
+}
+
 HTREEITEM CTreeCtrl::InsertItem(const char* text, HTREEITEM parent, HTREEITEM insertAfter) {
     TVINSERTSTRUCTA tvis;
     tvis.hParent = parent;

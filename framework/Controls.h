@@ -34,6 +34,9 @@ class CListCtrl : public CWnd {
     BOOL SetItemData(int item, DWORD_PTR data);
     CString GetItemText(int item, int subItem) const;
     BOOL GetItemRect(int item, RECT* rect, int code) const;
+    // LVM_ENSUREVISIBLE: scrolls the list until the item is in view (wholly, unless
+    // `partialOk`).
+    BOOL EnsureVisible(int item, BOOL partialOk);
 };
 
 class CTreeCtrl : public CWnd {

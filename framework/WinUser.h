@@ -243,6 +243,7 @@ inline constexpr UINT LVM_INSERTITEMA = LVM_FIRST + 7;
 inline constexpr UINT LVM_DELETEALLITEMS = LVM_FIRST + 9;
 inline constexpr UINT LVM_GETNEXTITEM = LVM_FIRST + 12;
 inline constexpr UINT LVM_GETITEMRECT = LVM_FIRST + 14;
+inline constexpr UINT LVM_ENSUREVISIBLE = LVM_FIRST + 19;
 inline constexpr UINT LVM_INSERTCOLUMNA = LVM_FIRST + 27;
 inline constexpr UINT LVM_GETCOLUMNWIDTH = LVM_FIRST + 29;
 inline constexpr UINT LVM_SETCOLUMNWIDTH = LVM_FIRST + 30;

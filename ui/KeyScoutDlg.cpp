@@ -1,5 +1,7 @@
 #include "ui/KeyScoutDlg.h"
 
+#include <optional>
+
 #include "app/KeyScoutApp.h"
 #include "res/resource.h"
 #include "ui/AboutDlg.h"
@@ -12,6 +14,39 @@ namespace {
 // for itself, so commands are compared after masking them off.
 constexpr UINT kAboutCommand = 0x0010;
 constexpr UINT kSystemCommandMask = 0xFFF0;
+
+// Two records are the same device, as far as the user can tell them apart, when their ids,
+// serial numbers and names agree.
+bool SameDevice(const CDeviceRecord& a, const CDeviceRecord& b) {
+    return a.m_wVendorId == b.m_wVendorId && a.m_wProductId == b.m_wProductId &&
+           a.m_strSerial == b.m_strSerial && a.m_details.m_strText == b.m_details.m_strText;
+}
+
+// A device as the list showed it: a copy of its record and its place among the records of
+// the same device (0: the first of them), which tells two identical sticks apart.
+struct CChosenDevice {
+    CDeviceRecord record;
+    int rank = 0;
+};
+
+CChosenDevice ChooseDevice(const CDeviceRecordList& records, int index) {
+    CChosenDevice chosen{*records.GetAt(index), 0};
+    int i = 0;
+    for (POSITION pos = records.GetHeadPosition(); pos != nullptr && i < index; ++i)
+        chosen.rank += SameDevice(records.GetNext(pos), chosen.record) ? 1 : 0;
+    return chosen;
+}
+
+// The index of the chosen device in `records`, or -1 when it is not there.
+int FindDevice(const CDeviceRecordList& records, const CChosenDevice& chosen) {
+    int rank = 0;
+    int i = 0;
+    for (POSITION pos = records.GetHeadPosition(); pos != nullptr; ++i) {
+        if (SameDevice(records.GetNext(pos), chosen.record) && rank++ == chosen.rank)
+            return i;
+    }
+    return -1;
+}
 }  // namespace
 
 IMPLEMENT_DYNAMIC(CKeyScoutDlg, CDialog)
@@ -108,6 +143,20 @@ HCURSOR CKeyScoutDlg::OnQueryDragIcon() {
 }
 
 void CKeyScoutDlg::OnHardwareItemChanged(NMHDR*, LRESULT* result) {
+    ShowSelection();
+    *result = 0;
+}
+
+int CKeyScoutDlg::SelectedRecord() const {
+    const int selected = m_listHardware.GetNextItem(-1, LVNI_SELECTED);
+    if (selected == -1)
+        return -1;
+    const DWORD_PTR index = m_listHardware.GetItemData(selected);
+    // An item whose data names no record shows nothing.
+    return index < static_cast<DWORD_PTR>(m_records.GetCount()) ? static_cast<int>(index) : -1;
+}
+
+void CKeyScoutDlg::ShowSelection() {
     // Runs for every change of any line's state, a deselection included: the fields are
     // cleared first and then show whatever line is selected now.
     m_strSerial.Empty();
@@ -115,22 +164,14 @@ void CKeyScoutDlg::OnHardwareItemChanged(NMHDR*, LRESULT* result) {
     m_strVendorId.Empty();
     m_treeDetails.ShowTree(nullptr);
 
-    const int selected = m_listHardware.GetNextItem(-1, LVNI_SELECTED);
-    if (selected != -1) {
-        const DWORD_PTR index = m_listHardware.GetItemData(selected);
-        // An item whose data names no record leaves everything empty.
-        const CDeviceRecord* record = index < static_cast<DWORD_PTR>(m_records.GetCount())
-                                          ? m_records.GetAt(static_cast<int>(index))
-                                          : nullptr;
-        if (record != nullptr) {
-            m_strSerial = DisplayText(record->m_strSerial);
-            m_strProductId.Format("0x%04X", static_cast<unsigned>(record->m_wProductId));
-            m_strVendorId.Format("0x%04X", static_cast<unsigned>(record->m_wVendorId));
-            m_treeDetails.ShowTree(&record->m_details);
-        }
+    if (const int index = SelectedRecord(); index != -1) {
+        const CDeviceRecord* record = m_records.GetAt(index);
+        m_strSerial = DisplayText(record->m_strSerial);
+        m_strProductId.Format("0x%04X", static_cast<unsigned>(record->m_wProductId));
+        m_strVendorId.Format("0x%04X", static_cast<unsigned>(record->m_wVendorId));
+        m_treeDetails.ShowTree(&record->m_details);
     }
     UpdateData(FALSE);
-    *result = 0;
 }
 
 void CKeyScoutDlg::OnDestroy() {
@@ -140,9 +181,14 @@ void CKeyScoutDlg::OnDestroy() {
 }
 
 LRESULT CKeyScoutDlg::OnResultsReady(WPARAM, LPARAM) {
+    // The device the user is looking at: the refilled list shows it again if it is still
+    // there, at whatever line the new scan found it.
+    std::optional<CChosenDevice> chosen;
+    if (const int index = SelectedRecord(); index != -1)
+        chosen = ChooseDevice(m_records, index);
     if (CKeyScoutThread* worker = Worker())
         worker->GetResults(m_records);
-    FillHardwareList(&m_records);
+    FillHardwareList(&m_records, chosen ? FindDevice(m_records, *chosen) : 0);
     return 0;
 }
 
@@ -153,20 +199,32 @@ BOOL CKeyScoutDlg::OnDeviceChange(UINT eventType, DWORD_PTR data) {
     return CDialog::OnDeviceChange(eventType, data);
 }
 
-void CKeyScoutDlg::FillHardwareList(const CDeviceRecordList* records) {
+void CKeyScoutDlg::FillHardwareList(const CDeviceRecordList* records, int select) {
+    // Deleting the lines sends no item-changed notification: what the fields and the tree
+    // show is settled below, whatever the new list holds.
     m_listHardware.DeleteAllItems();
-    if (records == nullptr)
-        return;
-    int index = 0;
-    for (POSITION pos = records->GetHeadPosition(); pos != nullptr; ++index) {
-        const CDeviceRecord& record = records->GetNext(pos);
-        // One line per device, whatever its name holds.
-        m_listHardware.InsertItem(
-            LVIF_TEXT | LVIF_PARAM | LVIF_STATE, m_listHardware.GetItemCount(),
-            DisplayText(record.m_details.m_strText), 0, 0, 0, static_cast<LPARAM>(index));
+    if (records != nullptr) {
+        int index = 0;
+        for (POSITION pos = records->GetHeadPosition(); pos != nullptr; ++index) {
+            const CDeviceRecord& record = records->GetNext(pos);
+            // One line per device, whatever its name holds.
+            m_listHardware.InsertItem(
+                LVIF_TEXT | LVIF_PARAM | LVIF_STATE, m_listHardware.GetItemCount(),
+                DisplayText(record.m_details.m_strText), 0, 0, 0, static_cast<LPARAM>(index));
+        }
+        if (select < 0 || select >= index)
+            select = 0;
+        // With an empty list there is no such item and nothing happens; otherwise the
+        // selection raises the item-changed notification that shows the line.
+        m_listHardware.SetItemState(select, LVIS_SELECTED | LVIS_FOCUSED,
+                                    LVIS_SELECTED | LVIS_FOCUSED);
+        if (index > 0)
+            m_listHardware.EnsureVisible(select, FALSE);
     }
-    // With an empty list there is no item 0 and nothing happens.
-    m_listHardware.SetItemState(0, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    // No line selected (the last device was pulled out): the details of a device that is
+    // gone must not stay on show.
+    if (m_listHardware.GetNextItem(-1, LVNI_SELECTED) == -1)
+        ShowSelection();
 }
 
 }  // namespace ks

@@ -4,6 +4,11 @@
 // for a new one whenever the system broadcasts a device change, and opens the About box from
 // the system menu.
 //
+// A rescan keeps the user's selection on the device they chose: broadcasts come for any
+// device of the machine, and a user copying a serial number must not find another device's
+// in the field without having touched anything. Whenever the list shows no selected line,
+// the fields and the details tree are empty.
+//
 // Threads: everything runs on the window thread. The worker is reached through the
 // application object, whose worker is set for the whole life of the window; results arrive
 // as the posted message WM_KEYSCOUT_SCAN, so m_records is touched by this thread alone.
@@ -43,14 +48,20 @@ class CKeyScoutDlg : public CDialog {
     LRESULT OnResultsReady(WPARAM wParam, LPARAM lParam);
     BOOL OnDeviceChange(UINT eventType, DWORD_PTR data);
 
-    // Refills the hardware list from `records` (nullptr: empties it) and selects line 0.
-    void FillHardwareList(const CDeviceRecordList* records);
+    // Refills the hardware list from `records` (nullptr: empties it) and selects line
+    // `select`, scrolled into view (line 0 when there is no such line).
+    void FillHardwareList(const CDeviceRecordList* records, int select = 0);
 
     DECLARE_MESSAGE_MAP()
 
   private:
     // The application object's worker; nullptr when there is none.
     static CKeyScoutThread* Worker();
+    // The index in m_records of the record on the selected line; -1 when no line is
+    // selected or its data names no record.
+    int SelectedRecord() const;
+    // Shows the record of the selected line in the fields and the tree, or nothing.
+    void ShowSelection();
 };
 
 }  // namespace ks

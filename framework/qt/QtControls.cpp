@@ -388,6 +388,14 @@ class CListPeer : public CPeer {
                 *rect = RECT{r.left(), r.top(), r.right() + 1, r.bottom() + 1};
                 return TRUE;
             }
+            case LVM_ENSUREVISIBLE: {
+                const auto i = static_cast<std::size_t>(wParam);
+                if (i >= m_items.size())
+                    return FALSE;
+                m_list->scrollToItem(m_list->item(static_cast<int>(i)),
+                                     QAbstractItemView::EnsureVisible);
+                return TRUE;
+            }
             case LVM_GETSELECTEDCOUNT:
                 return std::count_if(m_items.begin(), m_items.end(), [](const Item& item) {
                     return (item.state & LVIS_SELECTED) != 0;

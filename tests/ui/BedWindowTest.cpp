@@ -65,6 +65,36 @@ class BedWindowTest : public ::testing::Test {
         return false;
     }
     CListCtrl& List() { return m_dialog.m_listHardware; }
+    std::string Field(int id) { return WindowText(GetDlgItem(m_dialog.m_hWnd, id)); }
+    // The selected line and the serial number the window shows, without touching the list.
+    std::string Shown() {
+        return std::to_string(List().GetNextItem(-1, LVNI_SELECTED)) + " " +
+               Field(IDC_EDIT_SERIAL);
+    }
+    // Waits for `lines` lines, line `selected` selected and `serial` shown, sending the
+    // device's event again now and then (see WaitFor).
+    bool WaitForShown(int lines, const std::string& shown, const std::string& path,
+                      const char* action) {
+        auto done = [&] { return List().GetItemCount() == lines && Shown() == shown; };
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            umockdev_testbed_uevent(m_pBed, path.c_str(), action);
+            if (PumpUntil(done, m_dialog.m_hWnd, 4000))
+                return true;
+        }
+        return false;
+    }
+    void Remove(int port) {
+        umockdev_testbed_uevent(m_pBed, BedDevicePath(port).c_str(), "remove");
+        umockdev_testbed_remove_device(m_pBed, BedDevicePath(port).c_str());
+    }
+    void Open() {
+        TheApp().StartScanThread();
+        ASSERT_NE(TheApp().m_pScanThread, nullptr);
+        m_watch = TheApp().WatchDeviceChanges();
+        ASSERT_NE(m_watch, nullptr) << "Linux has no broadcasts of its own: the watch makes them";
+        TheApp().m_pMainWnd = &m_dialog;
+        ASSERT_TRUE(m_dialog.Create(IDD_KEYSCOUT_DIALOG));
+    }
 
     UMockdevTestbed* m_pBed = nullptr;
     std::unique_ptr<IDeviceChangeWatch> m_watch;
@@ -72,12 +102,7 @@ class BedWindowTest : public ::testing::Test {
 };
 
 TEST_F(BedWindowTest, ADevicePluggedInOrPulledOutChangesTheListByItself) {
-    TheApp().StartScanThread();
-    ASSERT_NE(TheApp().m_pScanThread, nullptr);
-    m_watch = TheApp().WatchDeviceChanges();
-    ASSERT_NE(m_watch, nullptr) << "Linux has no broadcasts of its own: the watch makes them";
-    TheApp().m_pMainWnd = &m_dialog;
-    ASSERT_TRUE(m_dialog.Create(IDD_KEYSCOUT_DIALOG));
+    ASSERT_NO_FATAL_FAILURE(Open());
     ASSERT_TRUE(PumpUntil([&] { return Serials() == "SER1 "; }, m_dialog.m_hWnd));
 
     ASSERT_TRUE(Add(BedDevice(2)));
@@ -117,6 +142,38 @@ TEST_F(BedWindowNoNetlinkTest, TheListRefreshesByItselfWithoutAWatch) {
     umockdev_testbed_remove_device(m_pBed, BedDevicePath(1).c_str());
     EXPECT_TRUE(PumpUntil([&] { return Serials() == "SER2 "; }, m_dialog.m_hWnd, 10000))
         << Serials();
+}
+
+TEST_F(BedWindowTest, TheChosenStickStaysChosenAndTheDetailsGoWithTheLastOne) {
+    ASSERT_NO_FATAL_FAILURE(Open());
+    ASSERT_TRUE(Add(BedDevice(3)));
+    const std::string hub = "/sys/devices/pci0000:00/0000:00:14.0/usb1";
+    ASSERT_TRUE(WaitForShown(2, "0 SER1", BedDevicePath(3), "add")) << Shown();
+    List().SetItemState(1, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    ASSERT_EQ(Shown(), "1 SER3");
+
+    // A stick on port 2 comes before it in the walk: the window follows SER3 to line 2.
+    ASSERT_TRUE(Add(BedDevice(2)));
+    EXPECT_TRUE(WaitForShown(3, "2 SER3", BedDevicePath(2), "add")) << Shown();
+
+    // SER3 is pulled out: the first line is shown.
+    Remove(3);
+    EXPECT_TRUE(WaitForShown(2, "0 SER1", hub, "change")) << Shown();
+
+    // The last sticks go: nothing is selected and nothing is shown.
+    Remove(1);
+    Remove(2);
+    EXPECT_TRUE(WaitForShown(0, "-1 ", hub, "change")) << Shown();
+    EXPECT_EQ(Field(IDC_EDIT_VENDOR_ID), "");
+    EXPECT_EQ(Field(IDC_EDIT_PRODUCT_ID), "");
+    EXPECT_EQ(m_dialog.m_treeDetails.GetCount(), 0u);
+
+    // One comes back: its line is selected and shown.
+    ASSERT_TRUE(Add(BedDevice(2)));
+    EXPECT_TRUE(WaitForShown(1, "0 SER2", BedDevicePath(2), "add")) << Shown();
+    EXPECT_EQ(Field(IDC_EDIT_VENDOR_ID), "0x2E1A");
+    EXPECT_EQ(Field(IDC_EDIT_PRODUCT_ID), "0x1002");
+    EXPECT_NE(m_dialog.m_treeDetails.GetCount(), 0u);
 }
 
 }  // namespace

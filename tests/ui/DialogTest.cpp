@@ -4,16 +4,27 @@
 // the program.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
 #include "res/Version.h"
 #include "res/resource.h"
+#include "platform/sim/FixtureLoader.h"
+#include "tests/support/TestData.h"
 #include "tests/ui/UiTestSupport.h"
 #include "ui/KeyScoutDlg.h"
 #include "worker/KeyScoutThread.h"
 
 namespace ks {
+// The worker's table of registered windows, as the worker tests read it.
+struct CKeyScoutThreadProbe {
+    static std::map<HWND, UINT> Windows(CKeyScoutThread& t) {
+        CSingleLock lock(&t.m_windowsLock, TRUE);
+        return t.m_windows;
+    }
+};
+
 // For the failure messages of rectangle comparisons.
 std::ostream& operator<<(std::ostream& out, const RECT& r) {
     return out << '(' << r.left << ',' << r.top << ")-(" << r.right << ',' << r.bottom << ')';
@@ -57,6 +68,22 @@ TreeShape FromTreeView(const CTreeCtrl& tree, HTREEITEM item, std::vector<std::s
     return shape;
 }
 
+// The main window as it is, counting the device-change broadcasts it receives (the system
+// may broadcast some of its own while a test runs) and the results it has been told of.
+class CObservedDlg : public CKeyScoutDlg {
+  public:
+    int m_deviceChanges = 0;
+    int m_results = 0;
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
+        if (message == WM_DEVICECHANGE)
+            ++m_deviceChanges;
+        const LRESULT result = CKeyScoutDlg::WindowProc(message, wParam, lParam);
+        if (message == WM_KEYSCOUT_SCAN)
+            ++m_results;
+        return result;
+    }
+};
+
 class KeyScoutDlgTest : public ::testing::Test {
   protected:
     void TearDown() override {
@@ -66,8 +93,9 @@ class KeyScoutDlgTest : public ::testing::Test {
     }
 
     // Starts the worker and creates the window, as start-up does, on the machine given.
-    void Open(const std::string& fixture) {
-        m_machine.emplace(fixture);
+    void Open(const std::string& fixture) { Open(LoadMachineFile(DataPath(fixture))); }
+    void Open(CMachineModel machine) {
+        m_machine.emplace(std::make_unique<CModelPlatform>(std::move(machine)));
         TheApp().StartScanThread();
         ASSERT_NE(TheApp().m_pScanThread, nullptr);
         // The program's main window, as start-up makes it.
@@ -83,6 +111,33 @@ class KeyScoutDlgTest : public ::testing::Test {
             return false;
         PumpPending(m_dialog.m_hWnd);
         return true;
+    }
+
+    // The machine changes (a device plugged in or pulled out) and the system broadcasts it;
+    // returns once the window has refilled its list with `lines` lines.
+    bool Rescan(std::optional<CMachineModel> next, int lines) {
+        if (next)
+            m_machine->Replace(std::move(*next));
+        const int before = m_dialog.m_results;
+        // Only the events that carry no data can be posted; the window treats every kind
+        // alike.
+        if (!ks::PostMessage(m_dialog.m_hWnd, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0))
+            return false;
+        return PumpUntil(
+            [&] { return m_dialog.m_results > before && List().GetItemCount() == lines; },
+            m_dialog.m_hWnd);
+    }
+    void Select(int line) {
+        List().SetItemState(line, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    }
+    // The one selected line, which also has the focus; -1 when none is selected.
+    int Selected() {
+        const int line = List().GetNextItem(-1, LVNI_SELECTED);
+        EXPECT_EQ(List().GetNextItem(line, LVNI_SELECTED), -1) << "a second selected line";
+        if (line != -1) {
+            EXPECT_EQ(List().GetNextItem(-1, LVNI_FOCUSED), line) << "the focus is elsewhere";
+        }
+        return line;
     }
 
     HWND Item(int id) const { return GetDlgItem(m_dialog.m_hWnd, id); }
@@ -128,7 +183,7 @@ class KeyScoutDlgTest : public ::testing::Test {
     }
 
     std::optional<CSimulatedMachine> m_machine;
-    CKeyScoutDlg m_dialog;
+    CObservedDlg m_dialog;
 };
 
 TEST_F(KeyScoutDlgTest, AMachineWithoutDevicesShowsAnEmptyListAndEmptyDetails) {
@@ -193,34 +248,106 @@ TEST_F(KeyScoutDlgTest, AnItemWhoseDataNamesNoRecordShowsNothing) {
     ExpectShowsNothing();
 }
 
-TEST_F(KeyScoutDlgTest, ADeviceChangeBroadcastRefillsTheListWithTheFirstLineSelected) {
+TEST_F(KeyScoutDlgTest, ADeviceChangeBroadcastRefillsTheListAndKeepsTheChosenDevice) {
     Open("ui-three-devices.json");
-    List().SetItemState(2, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
-    m_machine->Replace(ThreeDevicesPlusHeadset());
-
-    // Only the events that carry no data can be posted; the window treats every kind alike.
-    ASSERT_TRUE(ks::PostMessage(m_dialog.m_hWnd, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0));
-    ASSERT_TRUE(PumpUntil([&] { return List().GetItemCount() == 4; }, m_dialog.m_hWnd));
-
+    Select(2);
+    ASSERT_TRUE(Rescan(ThreeDevicesPlusHeadset(), 4));
     std::vector<std::string> expected(std::begin(kThreeDevices), std::end(kThreeDevices));
     expected.emplace_back("USB 複合デバイス");  // the headset, on the hub's port 3
     EXPECT_EQ(Lines(), expected);
-    // The user's selection before the refill is not kept.
-    EXPECT_EQ(List().GetNextItem(-1, LVNI_SELECTED), 0);
+    EXPECT_EQ(Selected(), 2);
+    ExpectShows(*Published().GetAt(2));
+}
+
+TEST_F(KeyScoutDlgTest, TheChosenDeviceStaysChosenWhereverTheRescanFindsIt) {
+    // The flash drive, pulled out: the keyboard and mouse, then the phone.
+    CMachineJson machine = ThreeDevicesJson();
+    PullOut(machine, kRootHub, 1);
+    Open(LoadMachineJson(machine));
+    ASSERT_EQ(Lines(), (std::vector<std::string>{kThreeDevices[1], kThreeDevices[2]}));
+    EXPECT_EQ(Selected(), 0) << "the first fill selects the first line";
+    Select(1);
+
+    // A broadcast about some other device: nothing changes for the phone.
+    ASSERT_TRUE(Rescan(std::nullopt, 2));
+    EXPECT_EQ(Selected(), 1);
+    ExpectShows(*Published().GetAt(1));
+
+    // The flash drive comes back on the first port, before the phone in the walk.
+    ASSERT_TRUE(Rescan(LoadMachineJson(ThreeDevicesJson()), 3));
+    EXPECT_EQ(Lines(),
+              std::vector<std::string>(std::begin(kThreeDevices), std::end(kThreeDevices)));
+    EXPECT_EQ(Selected(), 2);
+    ExpectShows(*Published().GetAt(2));
+
+    // The phone is pulled out: the first line is selected, as after the first fill.
+    machine = ThreeDevicesJson();
+    PullOut(machine, kPhoneHub, 1);
+    ASSERT_TRUE(Rescan(LoadMachineJson(machine), 2));
+    EXPECT_EQ(Selected(), 0);
     ExpectShows(*Published().GetAt(0));
 }
 
-// The main window as it is, counting the device-change broadcasts it receives: the system
-// may broadcast some of its own while a test runs.
-class CObservedDlg : public CKeyScoutDlg {
-  public:
-    int m_deviceChanges = 0;
-    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
-        if (message == WM_DEVICECHANGE)
-            ++m_deviceChanges;
-        return CKeyScoutDlg::WindowProc(message, wParam, lParam);
-    }
-};
+TEST_F(KeyScoutDlgTest, OfIdenticalDrivesTheChosenOneStaysChosenAndInView) {
+    // Eight identical flash drives: the first on root port 1, its copies on ports 5 to 11.
+    CMachineJson machine = ThreeDevicesJson();
+    for (int port = 5; port <= 11; ++port)
+        PlugCopyOfFlashDrive(machine, port);
+    Open(LoadMachineJson(machine));
+    ASSERT_EQ(List().GetItemCount(), 10);
+    // The last of them, below the lines the list has room for.
+    Select(9);
+    RECT line;
+    RECT client;
+    GetClientRect(List().m_hWnd, &client);
+    auto inView = [&](int item) {
+        return List().GetItemRect(item, &line, LVIR_BOUNDS) && line.top >= 0 &&
+               line.bottom <= client.bottom;
+    };
+    ASSERT_FALSE(inView(9) && inView(0)) << "the list shows every line: the test needs more";
+
+    ASSERT_TRUE(Rescan(std::nullopt, 10));
+    EXPECT_EQ(Selected(), 9) << "the eighth of eight identical drives";
+    EXPECT_TRUE(inView(9)) << "the selected line is scrolled into view";
+
+    // The headset arrives on the hub, before the copies in the walk.
+    PlugHeadset(machine);
+    ASSERT_TRUE(Rescan(LoadMachineJson(machine), 11));
+    EXPECT_EQ(Selected(), 10);
+    EXPECT_TRUE(inView(10));
+    ExpectShows(*Published().GetAt(10));
+}
+
+TEST_F(KeyScoutDlgTest, TwoSticksOfOneModelAreToldApartByTheirSerialNumbers) {
+    CMachineJson machine = ThreeDevicesJson();
+    PlugCopyOfFlashDrive(machine, 6, "SECOND0001");
+    Open(LoadMachineJson(machine));
+    Select(3);
+    ASSERT_EQ(Field(IDC_EDIT_SERIAL), "SECOND0001");
+    // A third stick of the model, with a serial number of its own, arrives before it.
+    PlugCopyOfFlashDrive(machine, 5, "THIRD00001");
+    ASSERT_TRUE(Rescan(LoadMachineJson(machine), 5));
+    EXPECT_EQ(Selected(), 4);
+    EXPECT_EQ(Field(IDC_EDIT_SERIAL), "SECOND0001");
+}
+
+TEST_F(KeyScoutDlgTest, TheDetailsGoWithTheLastDeviceAndComeBackWithTheNext) {
+    Open("ui-three-devices.json");
+    Select(1);
+    ASSERT_TRUE(Rescan(LoadMachineFile(DataPath("ui-no-devices.json")), 0));
+    EXPECT_EQ(Selected(), -1);
+    // Deleting the lines told the window nothing: it must not go on showing a device
+    // that is gone.
+    ExpectShowsNothing();
+
+    CMachineJson machine = ThreeDevicesJson();
+    PullOut(machine, kRootHub, 1);
+    PullOut(machine, kRootHub, 3);
+    ASSERT_TRUE(Rescan(LoadMachineJson(machine), 1));
+    EXPECT_EQ(Lines(), std::vector<std::string>{kThreeDevices[1]});
+    EXPECT_EQ(Selected(), 0);
+    ExpectShows(*Published().GetAt(0));
+}
 
 TEST_F(KeyScoutDlgTest, AStormOfDeviceChangesDuringAScanCostsOneMoreScanAndNeverBlocks) {
     auto gated = std::make_unique<CGatedModelPlatform>(ThreeDevicesPlusHeadset());
@@ -340,8 +467,12 @@ TEST_F(KeyScoutDlgTest, TheWindowCarriesTheProgramIcon) {
 TEST_F(KeyScoutDlgTest, TheWindowUnregistersWhenItGoesAndGetsNoMoreNotifications) {
     Open("ui-three-devices.json");
     HWND gone = m_dialog.m_hWnd;
+    CKeyScoutThread& worker = *TheApp().m_pScanThread;
+    EXPECT_EQ(CKeyScoutThreadProbe::Windows(worker), (std::map<HWND, UINT>{{gone, 0x8001}}));
     m_dialog.DestroyWindow();
     EXPECT_FALSE(IsWindow(gone));
+    // Gone from the worker's table at once, not only when the next pass prunes it.
+    EXPECT_TRUE(CKeyScoutThreadProbe::Windows(worker).empty());
     TheApp().m_pScanThread->RequestScan();
     ASSERT_EQ(WaitForSingleObject(TheApp().m_pScanThread->m_scanDoneEvent.m_hObject, 20000),
               WAIT_OBJECT_0);

@@ -119,6 +119,23 @@ TEST_F(InputTest, AClickOnTheSecondLineShowsItAndOneOnEmptySpaceShowsNothing) {
     vendorLog.UnsubclassWindow();
 }
 
+TEST_F(InputTest, TheLineClickedStaysChosenWhenADeviceChangeRefillsTheList) {
+    Open();
+    RECT line;
+    ASSERT_TRUE(List().GetItemRect(2, &line, LVIR_BOUNDS));
+    Click(ScreenPoint(List().m_hWnd, line.left + 20, (line.top + line.bottom) / 2, false));
+    ASSERT_TRUE(
+        PumpUntil([&] { return List().GetNextItem(-1, LVNI_SELECTED) == 2; }, m_dialog.m_hWnd));
+    const std::string serial = Field(IDC_EDIT_SERIAL);
+
+    // The headset is plugged into the hub, after the phone: the list grows to four lines.
+    m_machine->Replace(ThreeDevicesPlusHeadset());
+    ASSERT_TRUE(ks::PostMessage(m_dialog.m_hWnd, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0));
+    ASSERT_TRUE(PumpUntil([&] { return List().GetItemCount() == 4; }, m_dialog.m_hWnd));
+    EXPECT_EQ(List().GetNextItem(-1, LVNI_SELECTED), 2);
+    EXPECT_EQ(Field(IDC_EDIT_SERIAL), serial) << "the phone's serial number, still";
+}
+
 TEST_F(InputTest, TheSerialNumberCanBeSelectedAndCopiedButNotChanged) {
     Open();
     HWND serial = Item(IDC_EDIT_SERIAL);

@@ -1,5 +1,6 @@
 #include "tests/ui/UiTestSupport.h"
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -106,20 +107,72 @@ Json* FindNode(Json& node, const std::string& id) {
 }
 }  // namespace
 
-CMachineModel ThreeDevicesPlusHeadset() {
-    Json machine = ReadJson("ui-three-devices.json");
-    Json headset = ReadJson("fragments/ui-headset.json");
-    Json* hub = nullptr;
+CMachineJson ThreeDevicesJson() {
+    return ReadJson("ui-three-devices.json");
+}
+
+CMachineModel LoadMachineJson(const CMachineJson& machine) {
+    return LoadMachineText(machine.dump(), "ui-three-devices.json, changed by the test");
+}
+
+namespace {
+Json& HubOf(Json& machine, const std::string& name) {
     for (Json& controller : machine["controllers"])
-        if (hub == nullptr)
-            hub = FindHub(controller["rootHub"], headset["hubName"]);
-    Json* parent = FindNode(machine["deviceTree"], headset["parentNode"]);
-    if (hub == nullptr || parent == nullptr)
-        throw CFixtureError(
-            "fragments/ui-headset.json: its hub or parent node is not in the machine");
-    (*hub)["ports"].push_back(headset["port"]);
-    (*parent)["children"].push_back(headset["node"]);
-    return LoadMachineText(machine.dump(), "ui-three-devices.json + headset");
+        if (Json* hub = FindHub(controller["rootHub"], name))
+            return *hub;
+    throw CFixtureError("ui-three-devices.json has no hub " + name);
+}
+
+Json& NodeOf(Json& machine, const std::string& id) {
+    if (Json* node = FindNode(machine["deviceTree"], id))
+        return *node;
+    throw CFixtureError("ui-three-devices.json has no device node " + id);
+}
+
+// A copy's names: the same with the copy's number after them.
+void Rename(Json& node, const std::string& suffix) {
+    node["id"] = node["id"].get<std::string>() + "&" + suffix;
+    if (node["properties"].contains("DRIVER"))
+        node["properties"]["DRIVER"] = node["properties"]["DRIVER"].get<std::string>() + suffix;
+    if (node.contains("children"))
+        for (Json& child : node["children"])
+            Rename(child, suffix);
+}
+}  // namespace
+
+void PullOut(CMachineJson& machine, const char* hubName, int port) {
+    for (Json& p : HubOf(machine, hubName)["ports"])
+        if (p["port"] == port)
+            p.erase("device");
+}
+
+void PlugCopyOfFlashDrive(CMachineJson& machine, int port, const char* serial) {
+    Json& root = HubOf(machine, kRootHub);
+    Json drive = root["ports"][0];
+    const std::string suffix = std::to_string(port);
+    drive["port"] = port;
+    drive["device"]["driverKey"] = drive["device"]["driverKey"].get<std::string>() + suffix;
+    if (serial != nullptr)
+        for (Json& string : drive["device"]["strings"])
+            if (string["index"] == drive["device"]["iSerialNumber"])
+                string["text"] = serial;
+    root["bNumberOfPorts"] = std::max(root["bNumberOfPorts"].get<int>(), port);
+    root["ports"].push_back(drive);
+    Json node = NodeOf(machine, "USB\\VID_00AB&PID_0012\\0719AB34CD56EF7890AB");
+    Rename(node, suffix);
+    NodeOf(machine, "USB\\ROOT_HUB30\\4&1A2B3C4D&0&0")["children"].push_back(node);
+}
+
+void PlugHeadset(CMachineJson& machine) {
+    Json headset = ReadJson("fragments/ui-headset.json");
+    HubOf(machine, headset["hubName"])["ports"].push_back(headset["port"]);
+    NodeOf(machine, headset["parentNode"])["children"].push_back(headset["node"]);
+}
+
+CMachineModel ThreeDevicesPlusHeadset() {
+    CMachineJson machine = ThreeDevicesJson();
+    PlugHeadset(machine);
+    return LoadMachineJson(machine);
 }
 
 void CScriptWindow::Post(std::function<void()> script) {

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -65,6 +66,26 @@ class CGatedModelPlatform : public CModelPlatform {
 
 // The fixture's text with the headset of fragments/ui-headset.json plugged in.
 CMachineModel ThreeDevicesPlusHeadset();
+
+// The machine of ui-three-devices.json as its JSON text, for a test to plug devices in and
+// pull them out before it loads it (ThreeDevices).
+using CMachineJson = nlohmann::ordered_json;
+CMachineJson ThreeDevicesJson();
+CMachineModel LoadMachineJson(const CMachineJson& machine);
+// Its hubs: the root hub (port 1 the flash drive, 2 the keyboard and mouse, 3 the hub) and
+// the hub on root port 3 (port 1 the phone).
+inline constexpr const char kRootHub[] =
+    "USB#ROOT_HUB30#4&1a2b3c4d&0&0#{f18a0e88-c30c-11d0-8815-00a0c906bed8}";
+inline constexpr const char kPhoneHub[] =
+    "USB#VID_2B7A&PID_0411#5&3a4b5c6d&0&3#{f18a0e88-c30c-11d0-8815-00a0c906bed8}";
+// Pulls out the device on a port of a hub (its device node stays, as a phantom).
+void PullOut(CMachineJson& machine, const char* hubName, int port);
+// Plugs a drive of the flash drive's model into root hub port `port` (5 and up): the same
+// descriptors, strings and names, its own driver key and device nodes, and its own serial
+// number when one is given (else the same as the flash drive's).
+void PlugCopyOfFlashDrive(CMachineJson& machine, int port, const char* serial = nullptr);
+// Plugs the headset of fragments/ui-headset.json into the hub's port 3.
+void PlugHeadset(CMachineJson& machine);
 
 // A message-only window that runs a function when its message arrives: a test's way to act
 // from inside a modal loop that it started itself.
