@@ -43,5 +43,7 @@ int ScanUsbInstanceId(const CString& instanceId, unsigned& vendorId, unsigned& p
 inline constexpr ULONG kMaxMultiStringSize = 64 * 1024;
 // The driver-key search stops after this many nodes: a device tree is far smaller.
 inline constexpr std::size_t kMaxDevNodesVisited = 1u << 20;
+// ... and goes no deeper than this many levels below the root (a device tree has a few dozen).
+inline constexpr std::size_t kMaxDevNodeDepth = 256;
 
 }  // namespace ks

@@ -3,6 +3,7 @@
 #include "framework/CodePage.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "framework/detail/CodePageBackend.h"
 
@@ -97,39 +98,117 @@ std::size_t MbCharLength(std::string_view s, std::size_t i, UINT codePage) {
     return 1;
 }
 
-void MbMakeUpper(std::string& s, UINT codePage) {
-    std::size_t i = 0;
-    while (i < s.size()) {
-        std::size_t n = MbCharLength(s, i, codePage);
-        const auto b = static_cast<unsigned char>(s[i]);
-        if (n == 1) {
-            if (b >= 'a' && b <= 'z')
-                s[i] = static_cast<char>(b - 0x20);
-        } else if (codePage == kCodePageUtf8) {
-            char32_t cp;
-            Utf8Sequence(s, i, &cp);
-            char32_t up = UpperCodePoint(cp);
-            if (up != cp) {
-                std::string enc;
-                AppendUtf8(enc, up);
-                s.replace(i, n, enc);  // same length by construction of UpperCodePoint
-            }
-        } else if (codePage == kCodePageShiftJis) {
-            // Full-width a..z (82 81..82 9A) to A..Z (82 60..82 79).
-            const auto t = static_cast<unsigned char>(s[i + 1]);
-            if (b == 0x82 && t >= 0x81 && t <= 0x9A)
-                s[i + 1] = static_cast<char>(t - 0x21);
+namespace {
+
+// Writes the upper case of the character of n bytes at c into out (n bytes; c and out may be
+// the same): ASCII letters, and the full-width Latin letters of the code page. The bytes of
+// a multibyte character are never folded one by one.
+void UpperCaseChar(const char* c, std::size_t n, UINT codePage, char* out) {
+    const auto b = static_cast<unsigned char>(c[0]);
+    if (n == 1) {
+        out[0] = (b >= 'a' && b <= 'z') ? static_cast<char>(b - 0x20) : c[0];
+        return;
+    }
+    if (out != c)
+        std::memcpy(out, c, n);
+    if (codePage == kCodePageUtf8) {
+        char32_t cp;
+        Utf8Sequence(std::string_view(c, n), 0, &cp);
+        const char32_t up = UpperCodePoint(cp);
+        if (up != cp) {
+            std::string enc;  // same length by construction of UpperCodePoint; at most 3 bytes
+            AppendUtf8(enc, up);
+            std::memcpy(out, enc.data(), n);
         }
+    } else if (codePage == kCodePageShiftJis) {
+        // Full-width a..z (82 81..82 9A) to A..Z (82 60..82 79).
+        const auto t = static_cast<unsigned char>(c[1]);
+        if (b == 0x82 && t >= 0x81 && t <= 0x9A)
+            out[1] = static_cast<char>(t - 0x21);
+    }
+}
+
+// The upper-cased form of a text, made one character at a time as it is read, without a
+// copy of the text: the comparisons below read it byte by byte.
+class CUpperBytes {
+  public:
+    CUpperBytes(std::string_view s, UINT codePage) : m_s(s), m_codePage(codePage) {}
+    // The next byte of the upper-cased text, or -1 at its end.
+    int Next() {
+        if (m_at == m_count) {
+            if (m_next == m_s.size())
+                return -1;
+            const auto b = static_cast<unsigned char>(m_s[m_next]);
+            if (b < 0x80) {  // a single-byte character: no window needed
+                ++m_next;
+                return (b >= 'a' && b <= 'z') ? b - 0x20 : b;
+            }
+            m_count = MbCharLength(m_s, m_next, m_codePage);
+            UpperCaseChar(m_s.data() + m_next, m_count, m_codePage, m_window);
+            m_next += m_count;
+            m_at = 0;
+        }
+        return static_cast<unsigned char>(m_window[m_at++]);
+    }
+
+  private:
+    std::string_view m_s;
+    UINT m_codePage;
+    std::size_t m_next = 0;  // where the next character begins
+    char m_window[4] = {};   // the current character, upper-cased
+    std::size_t m_count = 0;
+    std::size_t m_at = 0;
+};
+
+}  // namespace
+
+void MbMakeUpper(char* s, std::size_t size, UINT codePage) {
+    const std::string_view view(s, size);
+    std::size_t i = 0;
+    while (i < size) {
+        const std::size_t n = MbCharLength(view, i, codePage);
+        UpperCaseChar(s + i, n, codePage, s + i);
         i += n;
     }
 }
 
+void MbMakeUpper(std::string& s, UINT codePage) {
+    MbMakeUpper(s.data(), s.size(), codePage);
+}
+
 int MbCompareNoCase(std::string_view a, std::string_view b, UINT codePage) {
-    std::string ua(a), ub(b);
-    MbMakeUpper(ua, codePage);
-    MbMakeUpper(ub, codePage);
-    int r = ua.compare(ub);
-    return r < 0 ? -1 : (r > 0 ? 1 : 0);
+    CUpperBytes ua(a, codePage), ub(b, codePage);
+    for (;;) {
+        const int ca = ua.Next();
+        const int cb = ub.Next();
+        if (ca != cb)
+            return ca < cb ? -1 : 1;  // the end (-1) orders before every byte
+        if (ca < 0)
+            return 0;
+    }
+}
+
+bool MbEqualsUpperCased(std::string_view text, std::string_view upper, UINT codePage) {
+    // Upper-casing keeps every character's length, so texts of other lengths never match.
+    if (text.size() != upper.size())
+        return false;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        if (b < 0x80) {
+            if (((b >= 'a' && b <= 'z') ? b - 0x20 : b) != static_cast<unsigned char>(upper[i]))
+                return false;
+            ++i;
+            continue;
+        }
+        const std::size_t n = MbCharLength(text, i, codePage);
+        char folded[4];
+        UpperCaseChar(text.data() + i, n, codePage, folded);
+        if (std::memcmp(folded, upper.data() + i, n) != 0)
+            return false;
+        i += n;
+    }
+    return true;
 }
 
 std::string Utf16ToUtf8(std::u16string_view text) {

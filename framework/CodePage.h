@@ -28,10 +28,15 @@ std::size_t MbCharLength(std::string_view s, std::size_t i, UINT codePage);
 // Latin letters of the code page; the bytes of a multibyte character are never folded one
 // by one, so a trail byte that looks like an ASCII letter stays as it is.
 void MbMakeUpper(std::string& s, UINT codePage);
+void MbMakeUpper(char* s, std::size_t size, UINT codePage);
 
 // Case-insensitive comparison of two texts in the code page: <0, 0 or >0, as the
-// upper-cased forms compare byte by byte.
+// upper-cased forms compare byte by byte. Neither text is copied.
 int MbCompareNoCase(std::string_view a, std::string_view b, UINT codePage);
+
+// Whether `text`, upper-cased, equals `upper`, a text upper-cased beforehand (MbMakeUpper):
+// the comparison of many texts with one, which is folded once. No copy is made.
+bool MbEqualsUpperCased(std::string_view text, std::string_view upper, UINT codePage);
 
 // A text of the code page made safe to show: every character that would act instead of
 // show (C0 controls, DEL, the C1 controls, the line and paragraph separators, the controls

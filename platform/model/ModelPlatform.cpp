@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <map>
@@ -67,15 +68,7 @@ std::string ToAnsi(std::u16string_view wide) {
     return Utf16ToAnsi(wide.data(), wide.size());
 }
 
-// A name as the model compares names, without regard to ASCII letter case: the key of the
-// lookup tables.
-std::string FoldedKey(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return out;
-}
+// A name as the model compares names, without regard to ASCII letter case.
 std::u16string FoldedKey(std::u16string_view s) {
     std::u16string out(s);
     for (char16_t& c : out)
@@ -83,6 +76,79 @@ std::u16string FoldedKey(std::u16string_view s) {
             c = static_cast<char16_t>(c - u'a' + u'A');
     return out;
 }
+
+char FoldAscii(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// Names looked up without regard to ASCII letter case, with no folded copy made of the name
+// asked for: open addressing over a hash of the folded bytes.
+class CNameIndex {
+  public:
+    void Reserve(std::size_t names) {
+        std::size_t slots = 16;
+        while (slots < 2 * names)
+            slots *= 2;
+        m_vSlots.assign(slots, 0);
+        m_vEntries.reserve(names);
+    }
+    // Adds a name; of names equal but for case, the first added stays unless `later` says
+    // the last one wins.
+    void Add(std::string_view name, std::size_t value, bool later) {
+        if (2 * (m_vEntries.size() + 1) > m_vSlots.size())
+            Grow();
+        const std::uint64_t hash = Hash(name);
+        std::size_t at = hash & (m_vSlots.size() - 1);
+        for (; m_vSlots[at] != 0; at = (at + 1) & (m_vSlots.size() - 1)) {
+            CEntry& e = m_vEntries[m_vSlots[at] - 1];
+            if (e.m_hash == hash && EqualsNoCaseAscii(e.m_strName, name)) {
+                if (later)
+                    e.m_value = value;
+                return;
+            }
+        }
+        m_vEntries.push_back({std::string(name), value, hash});
+        m_vSlots[at] = m_vEntries.size();
+    }
+    std::optional<std::size_t> Find(std::string_view name) const {
+        if (m_vSlots.empty())
+            return std::nullopt;
+        const std::uint64_t hash = Hash(name);
+        for (std::size_t at = hash & (m_vSlots.size() - 1); m_vSlots[at] != 0;
+             at = (at + 1) & (m_vSlots.size() - 1)) {
+            const CEntry& e = m_vEntries[m_vSlots[at] - 1];
+            if (e.m_hash == hash && EqualsNoCaseAscii(e.m_strName, name))
+                return e.m_value;
+        }
+        return std::nullopt;
+    }
+
+  private:
+    struct CEntry {
+        std::string m_strName;
+        std::size_t m_value;
+        std::uint64_t m_hash;
+    };
+    static std::uint64_t Hash(std::string_view s) {
+        std::uint64_t h = 0xCBF29CE484222325u;  // FNV-1a
+        for (char c : s)
+            h = (h ^ static_cast<unsigned char>(FoldAscii(c))) * 0x100000001B3u;
+        return h;
+    }
+    void Grow() {
+        std::vector<CEntry> entries = std::move(m_vEntries);
+        Reserve(std::max<std::size_t>(8, entries.size() * 2));
+        for (CEntry& e : entries) {
+            std::size_t at = e.m_hash & (m_vSlots.size() - 1);
+            while (m_vSlots[at] != 0)
+                at = (at + 1) & (m_vSlots.size() - 1);
+            m_vEntries.push_back(std::move(e));
+            m_vSlots[at] = m_vEntries.size();
+        }
+    }
+    std::vector<CEntry> m_vEntries;
+    std::vector<std::size_t> m_vSlots;  // 0: empty; otherwise the entry's index + 1
+};
 
 bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
     return s.size() >= prefix.size() && EqualsNoCaseAscii(s.substr(0, prefix.size()), prefix);
@@ -164,21 +230,55 @@ struct CModelPlatform::CState {
     // Whether any node can be gone: one not present, one set to vanish, or a parent index
     // outside the model. Without, no node ever is.
     bool m_bNodesCanGo = false;
-    // Each node's registry values as the ANSI call delivers them, in the order of its
-    // m_vProperties.
-    std::vector<std::vector<std::vector<BYTE>>> m_vPropertyValues;
+    // Each node's registry values as the ANSI call delivers them: a slot per property, in
+    // the order of its m_vProperties (the first of a code answers), the bytes of all of
+    // them one after the other.
+    struct CValueSlot {
+        ULONG m_ulCode;
+        ULONG m_ulType;
+        std::size_t m_offset;
+        std::size_t m_size;
+    };
+    std::vector<CValueSlot> m_vValueSlots;
+    std::vector<BYTE> m_vValueBytes;
+    // What every call about a node looks at first, in one small record per node, so that a
+    // walk over thousands of nodes reads little memory and never the model's node itself:
+    // where its value slots are, whether it has property faults, and, when its links can be
+    // answered ahead (no node can be gone, and it has no navigation fault or link of its
+    // own), its first present child, next present sibling and parent (kNoNode: none).
+    static constexpr std::uint32_t kNoNode = 0xFFFFFFFFu;
+    static constexpr std::uint8_t kLinksAhead = 1;
+    static constexpr std::uint8_t kPropertyFaults = 2;
+    struct CNodeAnswers {
+        std::uint32_t m_child = kNoNode;
+        std::uint32_t m_sibling = kNoNode;
+        std::uint32_t m_parent = kNoNode;
+        std::uint32_t m_firstSlot = 0;
+        std::uint32_t m_slots = 0;
+        std::uint8_t m_flags = 0;
+    };
+    std::vector<CNodeAnswers> m_vAnswers;
+    // Each node's removal-relations list in the ANSI code page, made when first asked for;
+    // the list of every present device, made anew for each call in the same room.
+    std::vector<std::optional<std::string>> m_vRelationLists;
+    std::string m_strIdList;
+    std::vector<std::string> m_vAnsiVolumeNames;  // each volume's name in the ANSI code page
+    // The reply a driver request is made in, and a descriptor's bytes: their room is kept
+    // from one request to the next.
+    std::vector<BYTE> m_vReply;
+    std::vector<BYTE> m_vDescriptor;
 
-    // What the model is asked by name, looked up by name: keys are folded (FoldedKey). The
-    // model does not change after construction, so neither do these.
+    // What the model is asked by name, looked up by name without regard to ASCII letter
+    // case. The model does not change after construction, so neither do these.
     std::vector<std::string> m_vAnsiIds;  // each node's instance ID in the ANSI code page
-    std::unordered_map<std::string, std::size_t> m_mapNodeByAnsiId;  // the first node
-    std::unordered_map<std::string, std::size_t> m_mapNodeById;      // UTF-8; the first node
+    CNameIndex m_nodeByAnsiId;            // the first node
+    CNameIndex m_nodeById;                // UTF-8; the first node
     // Where each node stands among its parent's children (npos: nowhere).
     std::vector<std::size_t> m_vChildPosition;
-    std::unordered_map<std::string, std::size_t> m_mapHubByAnsiName;         // the last hub
-    std::unordered_map<std::string, std::size_t> m_mapControllerByAnsiPath;  // the last one
-    std::unordered_map<std::string, std::size_t> m_mapVolumeByAnsiPath;      // the first one
-    std::array<std::optional<std::size_t>, 26> m_aVolumeByLetter;            // the first one
+    CNameIndex m_hubByAnsiName;                                    // the last hub
+    CNameIndex m_controllerByAnsiPath;                             // the last one
+    CNameIndex m_volumeByAnsiPath;                                 // the first one
+    std::array<std::optional<std::size_t>, 26> m_aVolumeByLetter;  // the first one
 };
 
 namespace {
@@ -194,28 +294,30 @@ CModelPlatform::CModelPlatform(CMachineModel model)
     st.m_vNodeCalls.assign(nodes, 0);
     st.m_vNodeVanished.assign(nodes, false);
     st.m_vAnsiIds.reserve(nodes);
+    st.m_nodeByAnsiId.Reserve(nodes);
+    st.m_nodeById.Reserve(nodes);
     st.m_vChildPosition.assign(nodes, std::string::npos);
     for (std::size_t i = 0; i < nodes; ++i) {
         const CDevNode& node = m_model.m_vNodes[i];
         st.m_vAnsiIds.push_back(ToAnsi(std::string_view(node.m_strInstanceId)));
-        st.m_mapNodeByAnsiId.emplace(FoldedKey(st.m_vAnsiIds.back()), i);
-        st.m_mapNodeById.emplace(FoldedKey(node.m_strInstanceId), i);
+        st.m_nodeByAnsiId.Add(st.m_vAnsiIds.back(), i, false);
+        st.m_nodeById.Add(node.m_strInstanceId, i, false);
         st.m_bNodesCanGo = st.m_bNodesCanGo || !node.m_bPresent || node.m_faults.m_optVanishAfter ||
                            (node.m_optParent && *node.m_optParent >= nodes);
-        std::vector<Bytes> values;
-        for (const CRegistryProperty& prop : node.m_vProperties)
-            values.push_back(RegistryValue(prop));
-        st.m_vPropertyValues.push_back(std::move(values));
         for (std::size_t k = node.m_vChildren.size(); k-- > 0;)
             if (node.m_vChildren[k] < nodes)
                 st.m_vChildPosition[node.m_vChildren[k]] = k;
     }
+    st.m_vAnswers.resize(nodes);
+    st.m_vRelationLists.resize(nodes);
+    for (std::size_t i = 0; i < nodes; ++i)
+        AnswerAhead(i);
 
     std::unordered_map<std::u16string, std::vector<std::size_t>> hubsByName;
     for (std::size_t h = 0; h < m_model.m_vHubs.size(); ++h) {
         const std::u16string& name = m_model.m_vHubs[h].m_wstrName;
         hubsByName[FoldedKey(name)].push_back(h);
-        st.m_mapHubByAnsiName[FoldedKey(ToAnsi(std::u16string_view(name)))] = h;
+        st.m_hubByAnsiName.Add(ToAnsi(std::u16string_view(name)), h, true);
     }
     st.m_vHubUpstream.resize(m_model.m_vHubs.size());
     for (std::size_t h = 0; h < m_model.m_vHubs.size(); ++h) {
@@ -231,38 +333,110 @@ CModelPlatform::CModelPlatform(CMachineModel model)
     }
     for (std::size_t c = 0; c < m_model.m_vControllers.size(); ++c)
         if (const auto& ip = m_model.m_vControllers[c].m_optInterfacePath)
-            st.m_mapControllerByAnsiPath[FoldedKey(ToAnsi(std::string_view(*ip)))] = c;
+            st.m_controllerByAnsiPath.Add(ToAnsi(std::string_view(*ip)), c, true);
     for (std::size_t v = 0; v < m_model.m_vVolumes.size(); ++v) {
         const CVolume& vol = m_model.m_vVolumes[v];
         if (vol.m_optInterfacePath)
-            st.m_mapVolumeByAnsiPath.emplace(
-                FoldedKey(ToAnsi(std::string_view(*vol.m_optInterfacePath))), v);
+            st.m_volumeByAnsiPath.Add(ToAnsi(std::string_view(*vol.m_optInterfacePath)), v, false);
         for (char letter : vol.m_vLetters)
             if (letter >= 'A' && letter <= 'Z' && !st.m_aVolumeByLetter[letter - 'A'])
                 st.m_aVolumeByLetter[letter - 'A'] = v;
+        st.m_vAnsiVolumeNames.push_back(ToAnsi(std::string_view(vol.m_strName)));
     }
+}
+
+void CModelPlatform::AnswerAhead(std::size_t index) {
+    CState& st = *m_pState;
+    const CDevNode& node = m_model.m_vNodes[index];
+    const std::size_t nodes = m_model.m_vNodes.size();
+    CState::CNodeAnswers& a = st.m_vAnswers[index];
+    a.m_firstSlot = static_cast<std::uint32_t>(st.m_vValueSlots.size());
+    for (const CRegistryProperty& prop : node.m_vProperties) {
+        const Bytes value = RegistryValue(prop);
+        st.m_vValueSlots.push_back(
+            {prop.m_ulCode, prop.m_ulType, st.m_vValueBytes.size(), value.size()});
+        st.m_vValueBytes.insert(st.m_vValueBytes.end(), value.begin(), value.end());
+    }
+    a.m_slots = static_cast<std::uint32_t>(st.m_vValueSlots.size() - a.m_firstSlot);
+    const CDevNodeFaults& f = node.m_faults;
+    if (!f.m_vProperties.empty())
+        a.m_flags |= CState::kPropertyFaults;
+    if (st.m_bNodesCanGo || f.m_optChild || f.m_optSibling || f.m_optParent || f.m_optChildLink ||
+        f.m_optSiblingLink || f.m_optParentLink)
+        return;
+    // Nothing can be gone: every node inside the model is present.
+    auto firstInside = [&](const std::vector<std::size_t>& list, std::size_t from) {
+        for (std::size_t k = from; k < list.size(); ++k)
+            if (list[k] < nodes)
+                return static_cast<std::uint32_t>(list[k]);
+        return CState::kNoNode;
+    };
+    a.m_child = firstInside(node.m_vChildren, 0);
+    if (node.m_optParent && *node.m_optParent < nodes) {
+        a.m_parent = static_cast<std::uint32_t>(*node.m_optParent);
+        // A node its parent does not list has no place among its children, and no sibling.
+        const auto& siblings = m_model.m_vNodes[*node.m_optParent].m_vChildren;
+        const std::size_t at = st.m_vChildPosition[index];
+        if (at < siblings.size() && siblings[at] == index)
+            a.m_sibling = firstInside(siblings, at + 1);
+    }
+    a.m_flags |= CState::kLinksAhead;
 }
 
 CModelPlatform::~CModelPlatform() = default;
 
 // --- Call log ---------------------------------------------------------------------------
 
-void CModelPlatform::Count(const char* operation) {
-    auto it = m_mapCounts.find(std::string_view(operation));
-    if (it == m_mapCounts.end())
-        m_mapCounts.emplace(operation, 1u);
-    else
-        ++it->second;
-}
+namespace {
+constexpr std::string_view kOperationNames[] = {
+    "CreateFileA",
+    "DeviceIoControl",
+    "CloseHandle",
+    "WideCharToMultiByte",
+    "SetupDiGetClassDevsA",
+    "SetupDiEnumDeviceInterfaces",
+    "SetupDiGetDeviceInterfaceDetailA",
+    "SetupDiDestroyDeviceInfoList",
+    "CM_Locate_DevNodeA",
+    "CM_Get_Child",
+    "CM_Get_Sibling",
+    "CM_Get_Parent",
+    "CM_Get_Device_IDA",
+    "CM_Get_Device_ID_List_SizeA",
+    "CM_Get_Device_ID_ListA",
+    "CM_Get_DevNode_Status",
+    "CM_Get_DevNode_Registry_PropertyA",
+    "GetVolumeNameForVolumeMountPointA",
+};
+}  // namespace
 
 unsigned CModelPlatform::CallCount(std::string_view operation) const {
-    auto it = m_mapCounts.find(operation);
-    return it == m_mapCounts.end() ? 0u : it->second;
+    static_assert(std::size(kOperationNames) == static_cast<std::size_t>(EOperation::Count));
+    for (std::size_t i = 0; i < std::size(kOperationNames); ++i)
+        if (kOperationNames[i] == operation)
+            return m_aCounts[i];
+    return 0;
+}
+
+const std::vector<CIoctlCall>& CModelPlatform::IoctlCalls() const {
+    // The paths are filled in only now, for the requests logged since the last look.
+    for (std::size_t i = m_vIoctlCalls.size(); i < m_vIoctlLog.size(); ++i) {
+        const CIoctlRecord& r = m_vIoctlLog[i];
+        CIoctlCall call;
+        if (r.m_file != std::string::npos)
+            call.m_strPath = m_pState->m_vFiles[r.m_file].m_strPath;
+        call.m_dwCode = r.m_dwCode;
+        call.m_dwInSize = r.m_dwInSize;
+        call.m_dwOutSize = r.m_dwOutSize;
+        call.m_bResult = r.m_bResult;
+        m_vIoctlCalls.push_back(std::move(call));
+    }
+    return m_vIoctlCalls;
 }
 
 std::vector<CIoctlCall> CModelPlatform::UnknownIoctlCalls() const {
     std::vector<CIoctlCall> out;
-    for (const CIoctlCall& c : m_vIoctlCalls)
+    for (const CIoctlCall& c : IoctlCalls())
         if (!IsAllowedIoctl(c.m_dwCode))
             out.push_back(c);
     return out;
@@ -281,7 +455,8 @@ std::size_t CModelPlatform::OpenDeviceInfoSetCount() const {
 }
 
 void CModelPlatform::ClearLog() {
-    m_mapCounts.clear();
+    m_aCounts.fill(0);
+    m_vIoctlLog.clear();
     m_vIoctlCalls.clear();
     m_vOpenedPaths.clear();
 }
@@ -292,10 +467,7 @@ DEVINST CModelPlatform::DevInstOf(std::string_view instanceId) const {
 }
 
 std::optional<std::size_t> CModelPlatform::FindNodeById(std::string_view instanceId) const {
-    auto it = m_pState->m_mapNodeById.find(FoldedKey(instanceId));
-    if (it == m_pState->m_mapNodeById.end())
-        return std::nullopt;
-    return it->second;
+    return m_pState->m_nodeById.Find(instanceId);
 }
 
 // --- Shared fault and state helpers -----------------------------------------------------
@@ -329,8 +501,12 @@ BOOL Deliver(const Bytes& reply, void* out, DWORD outSize, DWORD* bytesReturned,
 // ActualLength, then the UTF-16 name with its NUL. The driver fills as much as fits and
 // reports ActualLength, the size the whole reply needs, so a caller can probe with the
 // header alone.
-Bytes NameReply(const Bytes& prefix, std::u16string_view name, const CRequestFault& fault) {
-    Bytes reply = prefix;
+// It is made in `reply`, whose room is kept from one request to the next.
+const Bytes& NameReply(Bytes& reply, std::optional<DWORD> prefix, std::u16string_view name,
+                       const CRequestFault& fault) {
+    reply.assign(prefix ? 4 : 0, 0);
+    if (prefix)
+        Put32(reply, 0, *prefix);
     const std::size_t lengthAt = reply.size();
     reply.resize(reply.size() + 4);
     AppendUtf16(reply, name);
@@ -348,7 +524,7 @@ Bytes NameReply(const Bytes& prefix, std::u16string_view name, const CRequestFau
 HANDLE CModelPlatform::CreateFileA(const char* path, DWORD desiredAccess, DWORD shareMode,
                                    void* securityAttributes, DWORD creationDisposition,
                                    DWORD flagsAndAttributes, HANDLE templateFile) {
-    Count("CreateFileA");
+    Count(EOperation::CreateFileA);
     if (path == nullptr)
         return INVALID_HANDLE_VALUE;
     // The drivers are opened for writing, sharing writing, as they exist, synchronously.
@@ -385,15 +561,13 @@ HANDLE CModelPlatform::CreateFileA(const char* path, DWORD desiredAccess, DWORD 
     }
     // A host-controller interface path.
     if (!file) {
-        auto it = m_pState->m_mapControllerByAnsiPath.find(FoldedKey(p));
-        if (it != m_pState->m_mapControllerByAnsiPath.end())
-            file = CState::COpenFile{CState::EKind::Controller, it->second, strPath, true};
+        if (auto c = m_pState->m_controllerByAnsiPath.Find(p))
+            file = CState::COpenFile{CState::EKind::Controller, *c, strPath, true};
     }
     // "\\.\<hub symbolic name>"
     if (!file && StartsWithNoCase(p, kDevicePrefix) && p.size() > kDevicePrefix.size()) {
-        auto it = m_pState->m_mapHubByAnsiName.find(FoldedKey(p.substr(kDevicePrefix.size())));
-        if (it != m_pState->m_mapHubByAnsiName.end())
-            file = CState::COpenFile{CState::EKind::Hub, it->second, strPath, true};
+        if (auto h = m_pState->m_hubByAnsiName.Find(p.substr(kDevicePrefix.size())))
+            file = CState::COpenFile{CState::EKind::Hub, *h, strPath, true};
     }
     if (!file)
         return INVALID_HANDLE_VALUE;
@@ -416,7 +590,7 @@ HANDLE CModelPlatform::CreateFileA(const char* path, DWORD desiredAccess, DWORD 
 }
 
 BOOL CModelPlatform::CloseHandle(HANDLE handle) {
-    Count("CloseHandle");
+    Count(EOperation::CloseHandle);
     auto slot = HandleSlot(handle, kFileHandleBase, m_pState->m_vFiles.size());
     if (!slot || !m_pState->m_vFiles[*slot].m_bOpen)
         return FALSE;
@@ -459,13 +633,8 @@ bool CModelPlatform::IsPortVanished(std::size_t hub, DWORD port) const {
 
 BOOL CModelPlatform::DeviceIoControl(HANDLE device, DWORD code, void* in, DWORD inSize, void* out,
                                      DWORD outSize, DWORD* bytesReturned, void* overlapped) {
-    Count("DeviceIoControl");
+    Count(EOperation::DeviceIoControl);
     auto slot = HandleSlot(device, kFileHandleBase, m_pState->m_vFiles.size());
-    CIoctlCall call;
-    call.m_strPath = slot ? m_pState->m_vFiles[*slot].m_strPath : std::string();
-    call.m_dwCode = code;
-    call.m_dwInSize = inSize;
-    call.m_dwOutSize = outSize;
     BOOL result = FALSE;
     if (bytesReturned != nullptr)
         *bytesReturned = 0;
@@ -482,8 +651,7 @@ BOOL CModelPlatform::DeviceIoControl(HANDLE device, DWORD code, void* in, DWORD 
         else
             result = HubRequest(file.m_index, code, in, inSize, out, outSize, bytesReturned);
     }
-    call.m_bResult = result;
-    m_vIoctlCalls.push_back(std::move(call));
+    m_vIoctlLog.push_back({slot ? *slot : std::string::npos, code, inSize, outSize, result});
     return result;
 }
 
@@ -512,7 +680,8 @@ BOOL CModelPlatform::ControllerRequest(std::size_t index, DWORD code, void* out,
         case EAction::Answer:
             break;
     }
-    return Deliver(NameReply({}, **name, *fault), out, outSize, bytesReturned, *fault);
+    return Deliver(NameReply(m_pState->m_vReply, std::nullopt, **name, *fault), out, outSize,
+                   bytesReturned, *fault);
 }
 
 BOOL CModelPlatform::HubRequest(std::size_t index, DWORD code, void* in, DWORD inSize, void* out,
@@ -533,7 +702,8 @@ BOOL CModelPlatform::HubRequest(std::size_t index, DWORD code, void* in, DWORD i
             case EAction::Answer:
                 break;
         }
-        Bytes r(kNodeInformationSize, 0);
+        Bytes& r = m_pState->m_vReply;
+        r.assign(kNodeInformationSize, 0);
         Put32(r, 0, hub.m_dwNodeType);
         r[4] = hub.m_byDescriptorLength;
         r[5] = hub.m_byDescriptorType;
@@ -590,7 +760,8 @@ BOOL CModelPlatform::HubRequest(std::size_t index, DWORD code, void* in, DWORD i
                 case EAction::Answer:
                     break;
             }
-            Bytes r(kConnectionHeaderSize, 0);
+            Bytes& r = m_pState->m_vReply;
+            r.assign(kConnectionHeaderSize, 0);
             Put32(r, conn::ConnectionIndex, portNumber);
             if (dev != nullptr) {
                 r[conn::bLength] = dev->m_byLength;
@@ -635,7 +806,7 @@ BOOL CModelPlatform::HubRequest(std::size_t index, DWORD code, void* in, DWORD i
             const bool driverKey = code == IOCTL_USB_GET_NODE_CONNECTION_DRIVERKEY_NAME;
             const CRequestFault& fault =
                 driverKey ? port->m_faults.m_driverKeyName : port->m_faults.m_nodeName;
-            std::u16string name;
+            std::u16string_view name;
             if (driverKey) {
                 if (!dev->m_optDriverKey)
                     return FALSE;
@@ -651,9 +822,8 @@ BOOL CModelPlatform::HubRequest(std::size_t index, DWORD code, void* in, DWORD i
                 case EAction::Answer:
                     break;
             }
-            Bytes prefix(4, 0);
-            Put32(prefix, 0, portNumber);
-            return Deliver(NameReply(prefix, name, fault), out, outSize, bytesReturned, fault);
+            return Deliver(NameReply(m_pState->m_vReply, portNumber, name, fault), out, outSize,
+                           bytesReturned, fault);
         }
         case IOCTL_USB_GET_DESCRIPTOR_FROM_NODE_CONNECTION:
             return DescriptorRequest(port, dev, in, inSize, out, outSize, bytesReturned);
@@ -669,8 +839,9 @@ BOOL CModelPlatform::DescriptorRequest(const CUsbPort* port, const CUsbDevice* d
         dev == nullptr)
         return FALSE;
     // The header comes back as it was sent; the descriptor follows it.
-    Bytes reply(static_cast<const BYTE*>(in),
-                static_cast<const BYTE*>(in) + kDescriptorRequestHeaderSize);
+    Bytes& reply = m_pState->m_vReply;
+    reply.assign(static_cast<const BYTE*>(in),
+                 static_cast<const BYTE*>(in) + kDescriptorRequestHeaderSize);
     const WORD wValue = Get16(&reply[6]);
     const WORD wIndex = Get16(&reply[8]);
     const WORD wLength = Get16(&reply[10]);
@@ -687,7 +858,8 @@ BOOL CModelPlatform::DescriptorRequest(const CUsbPort* port, const CUsbDevice* d
             break;
     }
     const CRequestFault* fault = &port->m_faults.m_descriptor;
-    Bytes data;
+    Bytes& data = m_pState->m_vDescriptor;
+    data.clear();
     if (type == 1 && index == 0) {
         data = {dev->m_byLength,
                 dev->m_byDescriptorType,
@@ -776,6 +948,22 @@ int ConvertWideCharToMultiByte(UINT codePage, const WCHAR16* src, int srcLen, ch
     } else {
         count = static_cast<std::size_t>(srcLen);
     }
+    // ASCII, as most names are, is the same in every ANSI code page and in UTF-8, one byte a
+    // unit: converted in place, with no text made on the way.
+    if (std::all_of(src, src + count, [](WCHAR16 u) { return u < 0x80; })) {
+        const std::size_t size = count + (withNul ? 1 : 0);
+        if (usedDefaultChar != nullptr && codePage == CP_ACP)
+            *usedDefaultChar = FALSE;
+        if (size > static_cast<std::size_t>(std::numeric_limits<int>::max()))
+            return 0;
+        if (dstSize == 0)
+            return static_cast<int>(size);
+        if (size > static_cast<std::size_t>(dstSize))
+            return 0;
+        for (std::size_t i = 0; i < size; ++i)
+            dst[i] = static_cast<char>(i < count ? src[i] : 0);
+        return static_cast<int>(size);
+    }
     // Windows converts NUL code units like any other when a length is given; the
     // framework's conversion stops at them, so convert piece by piece.
     std::string result;
@@ -813,7 +1001,7 @@ int ConvertWideCharToMultiByte(UINT codePage, const WCHAR16* src, int srcLen, ch
 int CModelPlatform::WideCharToMultiByte(UINT codePage, DWORD, const WCHAR16* src, int srcLen,
                                         char* dst, int dstSize, const char*,
                                         BOOL* usedDefaultChar) {
-    Count("WideCharToMultiByte");
+    Count(EOperation::WideCharToMultiByte);
     return ConvertWideCharToMultiByte(codePage, src, srcLen, dst, dstSize, usedDefaultChar);
 }
 
@@ -821,7 +1009,7 @@ int CModelPlatform::WideCharToMultiByte(UINT codePage, DWORD, const WCHAR16* src
 
 HDEVINFO CModelPlatform::SetupDiGetClassDevsA(const GUID* classGuid, const char* enumerator, HWND,
                                               DWORD flags) {
-    Count("SetupDiGetClassDevsA");
+    Count(EOperation::SetupDiGetClassDevsA);
     // Present interfaces only: without DIGCF_PRESENT Windows would list those of devices
     // that are gone as well, and the model lists nothing rather than answer otherwise.
     if (classGuid == nullptr || enumerator != nullptr ||
@@ -857,7 +1045,7 @@ HDEVINFO CModelPlatform::SetupDiGetClassDevsA(const GUID* classGuid, const char*
 BOOL CModelPlatform::SetupDiEnumDeviceInterfaces(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo,
                                                  const GUID* classGuid, DWORD memberIndex,
                                                  SP_DEVICE_INTERFACE_DATA* interfaceData) {
-    Count("SetupDiEnumDeviceInterfaces");
+    Count(EOperation::SetupDiEnumDeviceInterfaces);
     auto slot = HandleSlot(set, kSetHandleBase, m_pState->m_vSets.size());
     if (!slot || !m_pState->m_vSets[*slot].m_bOpen || deviceInfo != nullptr ||
         classGuid == nullptr || interfaceData == nullptr ||
@@ -877,7 +1065,7 @@ BOOL CModelPlatform::SetupDiGetDeviceInterfaceDetailA(HDEVINFO set,
                                                       SP_DEVICE_INTERFACE_DETAIL_DATA_A* detail,
                                                       DWORD detailSize, DWORD* requiredSize,
                                                       SP_DEVINFO_DATA* deviceInfo) {
-    Count("SetupDiGetDeviceInterfaceDetailA");
+    Count(EOperation::SetupDiGetDeviceInterfaceDetailA);
     auto slot = HandleSlot(set, kSetHandleBase, m_pState->m_vSets.size());
     if (!slot || !m_pState->m_vSets[*slot].m_bOpen || interfaceData == nullptr ||
         interfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA))
@@ -923,7 +1111,7 @@ BOOL CModelPlatform::SetupDiGetDeviceInterfaceDetailA(HDEVINFO set,
 }
 
 BOOL CModelPlatform::SetupDiDestroyDeviceInfoList(HDEVINFO set) {
-    Count("SetupDiDestroyDeviceInfoList");
+    Count(EOperation::SetupDiDestroyDeviceInfoList);
     auto slot = HandleSlot(set, kSetHandleBase, m_pState->m_vSets.size());
     if (!slot || !m_pState->m_vSets[*slot].m_bOpen)
         return FALSE;
@@ -944,6 +1132,8 @@ DEVINST CModelPlatform::NodeHandle(std::size_t index) const {
 }
 
 void CModelPlatform::TouchNode(std::size_t index) {
+    if (!m_pState->m_bNodesCanGo)
+        return;  // no node is set to vanish
     const auto& limit = m_model.m_vNodes[index].m_faults.m_optVanishAfter;
     if (!limit)
         return;
@@ -971,10 +1161,7 @@ bool CModelPlatform::IsNodeGone(std::size_t index) const {
 }
 
 std::optional<std::size_t> CModelPlatform::FindNodeAnsi(std::string_view ansiId) const {
-    auto it = m_pState->m_mapNodeByAnsiId.find(FoldedKey(ansiId));
-    if (it == m_pState->m_mapNodeByAnsiId.end())
-        return std::nullopt;
-    return it->second;
+    return m_pState->m_nodeByAnsiId.Find(ansiId);
 }
 
 namespace {
@@ -989,7 +1176,7 @@ bool ApplyCmFault(const std::optional<CCmFault>& fault, CONFIGRET* result) {
 }  // namespace
 
 CONFIGRET CModelPlatform::CM_Locate_DevNodeA(DEVINST* devInst, const char* deviceId, ULONG flags) {
-    Count("CM_Locate_DevNodeA");
+    Count(EOperation::CM_Locate_DevNodeA);
     if (devInst == nullptr)
         return CR_INVALID_POINTER;
     if ((flags & ~kCmLocatePhantom) != 0)
@@ -1014,13 +1201,15 @@ CONFIGRET CModelPlatform::CM_Locate_DevNodeA(DEVINST* devInst, const char* devic
 // A node handle that names a present node: its index, with the request counted against the
 // node (a node can be set to vanish after so many). CR_INVALID_DEVNODE for an unknown
 // handle, CR_NO_SUCH_DEVNODE for a node that is gone.
-CONFIGRET CModelPlatform::LiveNode(DEVINST devInst, std::size_t* index) {
+inline CONFIGRET CModelPlatform::LiveNode(DEVINST devInst, std::size_t* index) {
     auto found = NodeIndex(devInst);
     if (!found)
         return CR_INVALID_DEVNODE;
-    TouchNode(*found);
-    if (IsNodeGone(*found))
-        return CR_NO_SUCH_DEVNODE;
+    if (m_pState->m_bNodesCanGo) {
+        TouchNode(*found);
+        if (IsNodeGone(*found))
+            return CR_NO_SUCH_DEVNODE;
+    }
     *index = *found;
     return CR_SUCCESS;
 }
@@ -1033,6 +1222,16 @@ CONFIGRET CModelPlatform::Navigate(ENavigate which, DEVINST* target, DEVINST dev
     std::size_t nodeIndex = 0;
     if (CONFIGRET live = LiveNode(devInst, &nodeIndex); live != CR_SUCCESS)
         return live;
+    if (const CState::CNodeAnswers& a = m_pState->m_vAnswers[nodeIndex];
+        a.m_flags & CState::kLinksAhead) {
+        const std::uint32_t to = which == ENavigate::Child     ? a.m_child
+                                 : which == ENavigate::Sibling ? a.m_sibling
+                                                               : a.m_parent;
+        if (to == CState::kNoNode)
+            return CR_NO_SUCH_DEVNODE;
+        *target = NodeHandle(to);
+        return CR_SUCCESS;
+    }
     const CDevNode& node = m_model.m_vNodes[nodeIndex];
     const CDevNodeFaults& f = node.m_faults;
     CONFIGRET r;
@@ -1089,23 +1288,23 @@ CONFIGRET CModelPlatform::Navigate(ENavigate which, DEVINST* target, DEVINST dev
 }
 
 CONFIGRET CModelPlatform::CM_Get_Child(DEVINST* child, DEVINST devInst, ULONG flags) {
-    Count("CM_Get_Child");
+    Count(EOperation::CM_Get_Child);
     return Navigate(ENavigate::Child, child, devInst, flags);
 }
 
 CONFIGRET CModelPlatform::CM_Get_Sibling(DEVINST* sibling, DEVINST devInst, ULONG flags) {
-    Count("CM_Get_Sibling");
+    Count(EOperation::CM_Get_Sibling);
     return Navigate(ENavigate::Sibling, sibling, devInst, flags);
 }
 
 CONFIGRET CModelPlatform::CM_Get_Parent(DEVINST* parent, DEVINST devInst, ULONG flags) {
-    Count("CM_Get_Parent");
+    Count(EOperation::CM_Get_Parent);
     return Navigate(ENavigate::Parent, parent, devInst, flags);
 }
 
 CONFIGRET CModelPlatform::CM_Get_Device_IDA(DEVINST devInst, char* buffer, ULONG length,
                                             ULONG flags) {
-    Count("CM_Get_Device_IDA");
+    Count(EOperation::CM_Get_Device_IDA);
     if (buffer == nullptr)
         return CR_INVALID_POINTER;
     if (flags != 0)
@@ -1127,74 +1326,81 @@ CONFIGRET CModelPlatform::CM_Get_Device_IDA(DEVINST devInst, char* buffer, ULONG
     return length == id.size() ? CR_SUCCESS : CR_BUFFER_SMALL;
 }
 
-std::optional<std::string> CModelPlatform::IdList(const char* filter, ULONG flags,
-                                                  CONFIGRET* result, bool sizeQuery) {
-    std::string list;
+std::string_view CModelPlatform::IdList(const char* filter, ULONG flags, CONFIGRET* result,
+                                        bool sizeQuery) {
+    CState& st = *m_pState;
     if (flags == 0) {
         // Every present device.
+        st.m_strIdList.clear();
         for (std::size_t i = 0; i < m_model.m_vNodes.size(); ++i)
             if (!IsNodeGone(i))
-                list += m_pState->m_vAnsiIds[i] + '\0';
-    } else if (flags == CM_GETIDLIST_FILTER_REMOVALRELATIONS) {
-        if (filter == nullptr) {
-            *result = CR_INVALID_POINTER;
-            return std::nullopt;
-        }
-        auto index = FindNodeAnsi(filter);
-        if (!index) {
-            *result = CR_NO_SUCH_DEVNODE;
-            return std::nullopt;
-        }
-        TouchNode(*index);
-        if (IsNodeGone(*index)) {
-            *result = CR_NO_SUCH_DEVNODE;
-            return std::nullopt;
-        }
-        const CDevNodeFaults& f = m_model.m_vNodes[*index].m_faults;
-        if (ApplyCmFault(sizeQuery ? f.m_optRemovalRelationsSize : f.m_optRemovalRelationsList,
-                         result))
-            return std::nullopt;
-        for (const std::string& id : m_model.m_vNodes[*index].m_vRemovalRelations)
-            list += ToAnsi(std::string_view(id)) + '\0';
-    } else {
-        *result = kCrInvalidFlag;
-        return std::nullopt;
+                (st.m_strIdList += st.m_vAnsiIds[i]) += '\0';
+        st.m_strIdList += '\0';
+        *result = CR_SUCCESS;
+        return st.m_strIdList;
     }
-    list += '\0';
+    if (flags != CM_GETIDLIST_FILTER_REMOVALRELATIONS) {
+        *result = kCrInvalidFlag;
+        return {};
+    }
+    if (filter == nullptr) {
+        *result = CR_INVALID_POINTER;
+        return {};
+    }
+    auto index = FindNodeAnsi(filter);
+    if (!index) {
+        *result = CR_NO_SUCH_DEVNODE;
+        return {};
+    }
+    TouchNode(*index);
+    if (IsNodeGone(*index)) {
+        *result = CR_NO_SUCH_DEVNODE;
+        return {};
+    }
+    const CDevNodeFaults& f = m_model.m_vNodes[*index].m_faults;
+    if (ApplyCmFault(sizeQuery ? f.m_optRemovalRelationsSize : f.m_optRemovalRelationsList, result))
+        return {};
+    std::optional<std::string>& list = st.m_vRelationLists[*index];
+    if (!list) {
+        list.emplace();
+        for (const std::string& id : m_model.m_vNodes[*index].m_vRemovalRelations)
+            (*list += ToAnsi(std::string_view(id))) += '\0';
+        *list += '\0';
+    }
     *result = CR_SUCCESS;
-    return list;
+    return *list;
 }
 
 CONFIGRET CModelPlatform::CM_Get_Device_ID_List_SizeA(ULONG* length, const char* filter,
                                                       ULONG flags) {
-    Count("CM_Get_Device_ID_List_SizeA");
+    Count(EOperation::CM_Get_Device_ID_List_SizeA);
     if (length == nullptr)
         return CR_INVALID_POINTER;
     CONFIGRET r = CR_FAILURE;
-    auto list = IdList(filter, flags, &r, true);
-    if (list)
-        *length = static_cast<ULONG>(list->size());
+    const std::string_view list = IdList(filter, flags, &r, true);
+    if (r == CR_SUCCESS)
+        *length = static_cast<ULONG>(list.size());
     return r;
 }
 
 CONFIGRET CModelPlatform::CM_Get_Device_ID_ListA(const char* filter, char* buffer, ULONG length,
                                                  ULONG flags) {
-    Count("CM_Get_Device_ID_ListA");
+    Count(EOperation::CM_Get_Device_ID_ListA);
     if (buffer == nullptr || length == 0)
         return CR_INVALID_POINTER;
     CONFIGRET r = CR_FAILURE;
-    auto list = IdList(filter, flags, &r, false);
-    if (!list)
+    const std::string_view list = IdList(filter, flags, &r, false);
+    if (r != CR_SUCCESS)
         return r;
-    if (list->size() > length)
+    if (list.size() > length)
         return CR_BUFFER_SMALL;
-    std::memcpy(buffer, list->data(), list->size());
+    std::memcpy(buffer, list.data(), list.size());
     return CR_SUCCESS;
 }
 
 CONFIGRET CModelPlatform::CM_Get_DevNode_Status(ULONG* status, ULONG* problemNumber,
                                                 DEVINST devInst, ULONG flags) {
-    Count("CM_Get_DevNode_Status");
+    Count(EOperation::CM_Get_DevNode_Status);
     if (status == nullptr || problemNumber == nullptr)
         return CR_INVALID_POINTER;
     if (flags != 0)
@@ -1213,7 +1419,7 @@ CONFIGRET CModelPlatform::CM_Get_DevNode_Status(ULONG* status, ULONG* problemNum
 CONFIGRET CModelPlatform::CM_Get_DevNode_Registry_PropertyA(DEVINST devInst, ULONG property,
                                                             ULONG* regDataType, void* buffer,
                                                             ULONG* length, ULONG flags) {
-    Count("CM_Get_DevNode_Registry_PropertyA");
+    Count(EOperation::CM_Get_DevNode_Registry_PropertyA);
     if (length == nullptr || (buffer == nullptr && *length != 0))
         return CR_INVALID_POINTER;
     if (flags != 0)
@@ -1221,32 +1427,36 @@ CONFIGRET CModelPlatform::CM_Get_DevNode_Registry_PropertyA(DEVINST devInst, ULO
     std::size_t nodeIndex = 0;
     if (CONFIGRET live = LiveNode(devInst, &nodeIndex); live != CR_SUCCESS)
         return live;
-    const CDevNode& node = m_model.m_vNodes[nodeIndex];
-    const CRegistryProperty* prop = node.FindProperty(property);
-    static const Bytes kNoValue;
-    const Bytes& value = prop == nullptr
-                             ? kNoValue
-                             : m_pState->m_vPropertyValues[nodeIndex][static_cast<std::size_t>(
-                                   prop - node.m_vProperties.data())];
-    if (const CCmFault* fault = node.FindPropertyFault(property)) {
-        if (fault->m_bNoWrite)
-            return CR_SUCCESS;
-        // A refused read still tells the size it needs, as the real call does.
-        if (fault->m_crResult == CR_BUFFER_SMALL)
-            *length = static_cast<ULONG>(value.size());
-        return fault->m_crResult;
+    const CState& st = *m_pState;
+    const CState::CNodeAnswers& a = st.m_vAnswers[nodeIndex];
+    const CState::CValueSlot* slot = nullptr;
+    for (std::uint32_t k = a.m_firstSlot; k < a.m_firstSlot + a.m_slots; ++k)
+        if (st.m_vValueSlots[k].m_ulCode == property) {
+            slot = &st.m_vValueSlots[k];
+            break;
+        }
+    const std::size_t size = slot != nullptr ? slot->m_size : 0;
+    if (a.m_flags & CState::kPropertyFaults) {
+        if (const CCmFault* fault = m_model.m_vNodes[nodeIndex].FindPropertyFault(property)) {
+            if (fault->m_bNoWrite)
+                return CR_SUCCESS;
+            // A refused read still tells the size it needs, as the real call does.
+            if (fault->m_crResult == CR_BUFFER_SMALL)
+                *length = static_cast<ULONG>(size);
+            return fault->m_crResult;
+        }
     }
-    if (prop == nullptr)
+    if (slot == nullptr)
         return CR_NO_SUCH_VALUE;
-    if (buffer == nullptr || *length < value.size()) {
-        *length = static_cast<ULONG>(value.size());
+    if (buffer == nullptr || *length < size) {
+        *length = static_cast<ULONG>(size);
         return CR_BUFFER_SMALL;
     }
-    if (!value.empty())
-        std::memcpy(buffer, value.data(), value.size());
-    *length = static_cast<ULONG>(value.size());
+    if (size != 0)
+        std::memcpy(buffer, st.m_vValueBytes.data() + slot->m_offset, size);
+    *length = static_cast<ULONG>(size);
     if (regDataType != nullptr)
-        *regDataType = prop->m_ulType;
+        *regDataType = slot->m_ulType;
     return CR_SUCCESS;
 }
 
@@ -1254,7 +1464,7 @@ CONFIGRET CModelPlatform::CM_Get_DevNode_Registry_PropertyA(DEVINST devInst, ULO
 
 BOOL CModelPlatform::GetVolumeNameForVolumeMountPointA(const char* mountPoint, char* volumeName,
                                                        DWORD length) {
-    Count("GetVolumeNameForVolumeMountPointA");
+    Count(EOperation::GetVolumeNameForVolumeMountPointA);
     if (mountPoint == nullptr || volumeName == nullptr)
         return FALSE;
     const std::string_view mp(mountPoint);
@@ -1270,9 +1480,8 @@ BOOL CModelPlatform::GetVolumeNameForVolumeMountPointA(const char* mountPoint, c
             }
         }
     } else if (mp.size() > 1 && mp.back() == '\\') {
-        auto it = m_pState->m_mapVolumeByAnsiPath.find(FoldedKey(mp.substr(0, mp.size() - 1)));
-        if (it != m_pState->m_mapVolumeByAnsiPath.end()) {
-            found = &m_model.m_vVolumes[it->second];
+        if (auto v = m_pState->m_volumeByAnsiPath.Find(mp.substr(0, mp.size() - 1))) {
+            found = &m_model.m_vVolumes[*v];
             fault = found->m_faults.m_interfaceMountPoint;
         }
     }
@@ -1280,7 +1489,8 @@ BOOL CModelPlatform::GetVolumeNameForVolumeMountPointA(const char* mountPoint, c
         return FALSE;
     if (fault == ECallFault::NoWrite)
         return TRUE;
-    const std::string name = ToAnsi(std::string_view(found->m_strName));
+    const std::string& name =
+        m_pState->m_vAnsiVolumeNames[static_cast<std::size_t>(found - m_model.m_vVolumes.data())];
     if (name.size() + 1 > length)
         return FALSE;  // ERROR_FILENAME_EXCED_RANGE
     std::memcpy(volumeName, name.c_str(), name.size() + 1);

@@ -22,8 +22,8 @@
 // thread after the scan has returned.
 #pragma once
 
+#include <array>
 #include <cstddef>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -55,7 +55,7 @@ class CModelPlatform : public IPlatform {
     // --- Call log ---------------------------------------------------------------------
     // Calls of one operation, by its name ("DeviceIoControl", "CM_Get_Child", ...).
     unsigned CallCount(std::string_view operation) const;
-    const std::vector<CIoctlCall>& IoctlCalls() const { return m_vIoctlCalls; }
+    const std::vector<CIoctlCall>& IoctlCalls() const;
     // The requests whose code is none of kAllowedIoctls (each was refused).
     std::vector<CIoctlCall> UnknownIoctlCalls() const;
     const std::vector<std::string>& OpenedPaths() const { return m_vOpenedPaths; }
@@ -110,8 +110,39 @@ class CModelPlatform : public IPlatform {
     struct CState;
 
     enum class ENavigate { Child, Sibling, Parent };
+    // The operations the call log counts, in the order of kOperationNames.
+    enum class EOperation : std::size_t {
+        CreateFileA,
+        DeviceIoControl,
+        CloseHandle,
+        WideCharToMultiByte,
+        SetupDiGetClassDevsA,
+        SetupDiEnumDeviceInterfaces,
+        SetupDiGetDeviceInterfaceDetailA,
+        SetupDiDestroyDeviceInfoList,
+        CM_Locate_DevNodeA,
+        CM_Get_Child,
+        CM_Get_Sibling,
+        CM_Get_Parent,
+        CM_Get_Device_IDA,
+        CM_Get_Device_ID_List_SizeA,
+        CM_Get_Device_ID_ListA,
+        CM_Get_DevNode_Status,
+        CM_Get_DevNode_Registry_PropertyA,
+        GetVolumeNameForVolumeMountPointA,
+        Count
+    };
+    // One driver request as the log keeps it: the handle's slot instead of its path, so
+    // that logging a request copies no text.
+    struct CIoctlRecord {
+        std::size_t m_file;  // slot in the open files; npos for an unknown handle
+        DWORD m_dwCode;
+        DWORD m_dwInSize;
+        DWORD m_dwOutSize;
+        BOOL m_bResult;
+    };
 
-    void Count(const char* operation);
+    void Count(EOperation operation) { ++m_aCounts[static_cast<std::size_t>(operation)]; }
     BOOL ControllerRequest(std::size_t index, DWORD code, void* out, DWORD outSize,
                            DWORD* bytesReturned);
     BOOL HubRequest(std::size_t index, DWORD code, void* in, DWORD inSize, void* out, DWORD outSize,
@@ -125,17 +156,21 @@ class CModelPlatform : public IPlatform {
     void TouchNode(std::size_t index);
     bool IsNodeGone(std::size_t index) const;
     CONFIGRET LiveNode(DEVINST devInst, std::size_t* index);
+    // Fills the node's record of what its calls answer (CState::CNodeAnswers).
+    void AnswerAhead(std::size_t index);
     // The first node with this instance ID (ANSI, or the model's UTF-8), letter case aside.
     std::optional<std::size_t> FindNodeAnsi(std::string_view ansiId) const;
     std::optional<std::size_t> FindNodeById(std::string_view instanceId) const;
     CONFIGRET Navigate(ENavigate which, DEVINST* target, DEVINST devInst, ULONG flags);
-    std::optional<std::string> IdList(const char* filter, ULONG flags, CONFIGRET* result,
-                                      bool sizeQuery);
+    // The list a CM_Get_Device_ID_List call answers, its final NUL included; empty on
+    // failure, with the result in *result. It stays valid until the next call.
+    std::string_view IdList(const char* filter, ULONG flags, CONFIGRET* result, bool sizeQuery);
 
     CMachineModel m_model;
     std::unique_ptr<CState> m_pState;  // handles, sets, fault and vanish counters
-    std::map<std::string, unsigned, std::less<>> m_mapCounts;
-    std::vector<CIoctlCall> m_vIoctlCalls;
+    std::array<unsigned, static_cast<std::size_t>(EOperation::Count)> m_aCounts{};
+    std::vector<CIoctlRecord> m_vIoctlLog;
+    mutable std::vector<CIoctlCall> m_vIoctlCalls;  // the log with paths, made when asked
     std::vector<std::string> m_vOpenedPaths;
 };
 

@@ -3,6 +3,7 @@
 // parts of the tree).
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -204,6 +205,98 @@ TEST_F(DevNodeCycles, LinksThatLeadBackEndTheSearch) {
     const unsigned before = PropertyReads();
     EXPECT_EQ(FindDevNodeByDriverKey("KEY\\A1"), 0u);
     EXPECT_EQ(PropertyReads() - before, 4u);  // root, A, C, B: each once
+}
+
+// A run of siblings that comes back, not to its first node, but to one further on: the
+// search reads each node once and ends, where following the links would go round for ever.
+TEST(DevNodeTreeFaults, SiblingRunThatComesBackEnds) {
+    CModelPlatform platform(LoadMachineText(
+        R"({"deviceTree": {"children": [
+            {"id": "ROOT\\A\\0", "properties": {"DRIVER": "KEY\\A"}},
+            {"id": "ROOT\\B\\0", "properties": {"DRIVER": "KEY\\B"}},
+            {"id": "ROOT\\C\\0", "properties": {"DRIVER": "KEY\\C"},
+             "faults": {"siblingLink": "ROOT\\B\\0"}}]}})",
+        "sibling-loop.json"));
+    CPlatformScope scope(platform);
+    EXPECT_EQ(FindDevNodeByDriverKey("KEY\\C"), platform.DevInstOf("ROOT\\C\\0"));
+    platform.ClearLog();
+    EXPECT_EQ(FindDevNodeByDriverKey("KEY\\NONE"), 0u);
+    EXPECT_EQ(platform.CallCount("CM_Get_DevNode_Registry_PropertyA"), 4u);  // root, A, B, C
+}
+
+// Every navigation call claims success without writing its output, as Wine's may: the
+// search reads the root and ends.
+TEST(DevNodeTreeFaults, NavigationThatWritesNothingEnds) {
+    CModelPlatform platform(LoadMachineText(
+        R"({"deviceTree": {"faults": {"child": "noWrite", "sibling": "noWrite", "parent": "noWrite"},
+            "children": [{"id": "ROOT\\X\\0", "properties": {"DRIVER": "KEY"},
+                          "faults": {"sibling": "noWrite", "parent": "noWrite"}}]}})",
+        "nowrite.json"));
+    CPlatformScope scope(platform);
+    EXPECT_EQ(FindDevNodeByDriverKey("KEY"), 0u);
+    EXPECT_EQ(platform.CallCount("CM_Get_DevNode_Registry_PropertyA"), 1u);
+}
+
+// A chain of nodes deeper than the search goes is walked down to its bound and no further,
+// and the search comes back up from there.
+TEST(DevNodeTreeFaults, ChainDeeperThanTheBound) {
+    CMachineModel model;
+    std::optional<std::size_t> parent;
+    for (std::size_t depth = 0; depth < kMaxDevNodeDepth + 40; ++depth) {
+        CDevNode node;
+        node.m_strInstanceId =
+            depth == 0 ? kRootInstanceId : "ROOT\\DEEP\\" + std::to_string(depth);
+        node.m_vProperties.push_back(
+            {CM_DRP_DRIVER, kRegTypeSz, {"KEY\\" + std::to_string(depth)}, {}});
+        parent = model.AddNode(std::move(node), parent);
+    }
+    CModelPlatform platform(std::move(model));
+    CPlatformScope scope(platform);
+    const std::string last = std::to_string(kMaxDevNodeDepth - 1);
+    EXPECT_EQ(FindDevNodeByDriverKey(("KEY\\" + last).c_str()),
+              platform.DevInstOf("ROOT\\DEEP\\" + last));
+    platform.ClearLog();
+    EXPECT_EQ(FindDevNodeByDriverKey(("KEY\\" + std::to_string(kMaxDevNodeDepth)).c_str()), 0u);
+    EXPECT_EQ(platform.CallCount("CM_Get_DevNode_Registry_PropertyA"), kMaxDevNodeDepth);
+    EXPECT_EQ(platform.CallCount("CM_Get_Parent"), kMaxDevNodeDepth);
+}
+
+// The key is compared with the whole of each node's text, up to its NUL or to the end of
+// the 200-byte buffer: neither a longer nor a shorter text matches, and a text of exactly 200
+// bytes (no NUL fits) is read whole.
+TEST(DevNodeTreeFaults, KeyComparedWithTheWholeText) {
+    const std::string full(200, 'k');
+    std::string raw;
+    for (std::size_t i = 0; i < full.size(); ++i)
+        raw += (i ? ", " : "") + std::to_string(static_cast<int>(full[i]));
+    CModelPlatform platform(LoadMachineText(
+        R"({"deviceTree": {"children": [
+            {"id": "ROOT\\LONGER\\0", "properties": {"DRIVER": "KEY\\0001X"}},
+            {"id": "ROOT\\SHORTER\\0", "properties": {"DRIVER": "KEY\\000"}},
+            {"id": "ROOT\\KEY\\0", "properties": {"DRIVER": "key\\0001"}},
+            {"id": "ROOT\\FULL\\0", "properties": {"DRIVER": {"raw": [)" +
+            raw + R"(]}}}]}})",
+        "keys.json"));
+    CPlatformScope scope(platform);
+    EXPECT_EQ(FindDevNodeByDriverKey("KEY\\0001"), platform.DevInstOf("ROOT\\KEY\\0"));
+    EXPECT_EQ(FindDevNodeByDriverKey("KEY\\00"), 0u);
+    EXPECT_EQ(FindDevNodeByDriverKey(CString(std::string(200, 'K'))),
+              platform.DevInstOf("ROOT\\FULL\\0"));
+    EXPECT_EQ(FindDevNodeByDriverKey(CString(std::string(199, 'K'))), 0u);
+    EXPECT_EQ(FindDevNodeByDriverKey(CString(std::string(201, 'K'))), 0u);
+}
+
+// An empty driver key names no driver: it finds no node, not even one whose read claims
+// success without writing (an empty text) or whose value is empty.
+TEST(DevNodeTreeFaults, EmptyKeyFindsNoNode) {
+    CModelPlatform platform(LoadMachineText(
+        R"({"deviceTree": {"children": [
+            {"id": "ROOT\\SILENT\\0", "faults": {"properties": {"DRIVER": "noWrite"}}},
+            {"id": "ROOT\\EMPTY\\0", "properties": {"DRIVER": ""}}]}})",
+        "empty.json"));
+    CPlatformScope scope(platform);
+    EXPECT_EQ(FindDevNodeByDriverKey(""), 0u);
+    EXPECT_EQ(platform.CallCount("CM_Get_DevNode_Registry_PropertyA"), 3u);
 }
 
 TEST(DevNodeTreeFaults, UnreadableRootFindsNothing) {

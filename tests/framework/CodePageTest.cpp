@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "framework/CString.h"
 #include "framework/CodePage.h"
@@ -42,6 +44,54 @@ TEST(CodePageTest, Utf8FoldsAsciiLatinAndFullWidth) {
               "B");
     EXPECT_EQ(MbCompareNoCase("abc", "ABD", kCodePageUtf8), -1);
     EXPECT_EQ(MbCompareNoCase("\xE3\x81\x82x", "\xE3\x81\x82X", kCodePageUtf8), 0);
+}
+
+// The comparisons read the upper case a character at a time from the texts themselves; they
+// must agree with upper-cased copies compared byte by byte, on every pair of texts made of
+// pieces where segmenting goes wrong most easily: lead bytes with trail bytes that look like
+// letters, a lead byte at the end, full-width letters, malformed UTF-8, a NUL.
+TEST(CodePageTest, ComparisonsWithoutCopiesAgreeWithUpperCasedCopies) {
+    const struct {
+        UINT m_codePage;
+        std::vector<std::string> m_pieces;
+    } sets[] = {
+        {kCodePageShiftJis,
+         {"a", "A", "\\", "\x83\x61", "\x83\x41", "\x82\x81", "\x82\x60", "\x82", "\xA1",
+          std::string(1, '\0')}},
+        {kCodePageUtf8,
+         {"a", "A", "\xC3\xA9", "\xC3\x89", "\xEF\xBD\x81", "\xEF\xBC\xA1", "\xC3", "\xFF",
+          "\xE3\x81", std::string(1, '\0')}},
+    };
+    for (const auto& set : sets) {
+        // Every text of up to three pieces, and its upper-cased copy.
+        std::vector<std::string> texts{""};
+        for (std::size_t from = 0, round = 0; round < 3; ++round) {
+            const std::size_t to = texts.size();
+            for (std::size_t t = from; t < to; ++t)
+                for (const std::string& piece : set.m_pieces)
+                    texts.push_back(texts[t] + piece);
+            from = to;
+        }
+        std::vector<std::string> uppers;
+        for (const std::string& t : texts)
+            uppers.push_back(Upper(t, set.m_codePage));
+        std::size_t equal = 0;
+        for (std::size_t i = 0; i < texts.size(); ++i) {
+            const std::string& a = texts[i];
+            const std::string& ua = uppers[i];
+            for (std::size_t j = 0; j < texts.size(); ++j) {
+                const std::string& b = texts[j];
+                const std::string& ub = uppers[j];
+                const int expected = ua < ub ? -1 : (ua > ub ? 1 : 0);
+                ASSERT_EQ(MbCompareNoCase(a, b, set.m_codePage), expected)
+                    << "code page " << set.m_codePage << ": \"" << a << "\" and \"" << b << '"';
+                ASSERT_EQ(MbEqualsUpperCased(a, ub, set.m_codePage), expected == 0)
+                    << "code page " << set.m_codePage << ": \"" << a << "\" and \"" << b << '"';
+                equal += expected == 0 ? 1 : 0;
+            }
+        }
+        EXPECT_GT(equal, texts.size());  // texts equal but for case were among them
+    }
 }
 
 TEST(CodePageTest, Utf16AndUtf8ConversionsReplaceWhatIsBroken) {

@@ -733,6 +733,49 @@ TEST(ModelPlatform, InjectedConfigurationManagerFaults) {
 
 // --- Volumes and text -------------------------------------------------------------------
 
+// Where no node can be gone, the model answers a node's links and values from what it made
+// ahead; a model with one node not present (out of the tree, reached by nothing) answers
+// every call the long way. Both must answer alike, node by node.
+TEST(ModelPlatform, AnswersMadeAheadAreTheAnswersOfTheTree) {
+    CMachineModel model = LoadMachineFile(test::DataPath("scan-windows-desktop.json"));
+    // A node its parent does not list, in the tree of the fixture.
+    CDevNode stray;
+    stray.m_strInstanceId = "ROOT\\STRAY\\0";
+    stray.m_optParent = 0;
+    model.m_vNodes.push_back(stray);
+    CMachineModel withGone = model;
+    CDevNode gone;
+    gone.m_strInstanceId = "ROOT\\GONE\\0";
+    gone.m_bPresent = false;
+    withGone.m_vNodes.push_back(gone);
+    CModelPlatform ahead(std::move(model)), longWay(std::move(withGone));
+    const std::size_t nodes = ahead.Model().m_vNodes.size();
+    ASSERT_GT(nodes, 20u);
+    for (std::size_t i = 0; i < nodes; ++i) {
+        const std::string& id = ahead.Model().m_vNodes[i].m_strInstanceId;
+        SCOPED_TRACE(id);
+        const DEVINST node = ahead.DevInstOf(id);
+        ASSERT_EQ(node, longWay.DevInstOf(id));
+        for (auto call :
+             {&IPlatform::CM_Get_Child, &IPlatform::CM_Get_Sibling, &IPlatform::CM_Get_Parent}) {
+            DEVINST a = 0x77, b = 0x77;
+            EXPECT_EQ((ahead.*call)(&a, node, 0), (longWay.*call)(&b, node, 0));
+            EXPECT_EQ(a, b);
+        }
+        for (ULONG code : {CM_DRP_DEVICEDESC, CM_DRP_DRIVER, CM_DRP_FRIENDLYNAME,
+                           CM_DRP_UPPERFILTERS, CM_DRP_SERVICE, ULONG(0x42)}) {
+            char a[64] = {}, b[64] = {};
+            ULONG lengthA = sizeof a, lengthB = sizeof b, typeA = 9, typeB = 9;
+            EXPECT_EQ(
+                ahead.CM_Get_DevNode_Registry_PropertyA(node, code, &typeA, a, &lengthA, 0),
+                longWay.CM_Get_DevNode_Registry_PropertyA(node, code, &typeB, b, &lengthB, 0));
+            EXPECT_EQ(std::string(a, sizeof a), std::string(b, sizeof b));
+            EXPECT_EQ(lengthA, lengthB);
+            EXPECT_EQ(typeA, typeB);
+        }
+    }
+}
+
 TEST(ModelPlatform, VolumeNamesForDriveRootsAndInterfacePaths) {
     auto p = FromJson(R"({"volumes": [
         {"name": "\\\\?\\Volume{1}\\", "letters": ["E", "Z"], "interfacePath": "\\\\?\\STORAGE#Volume#1"},
