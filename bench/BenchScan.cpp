@@ -6,13 +6,17 @@
 // writes them into the build folder; KS_BENCH_MACHINES names another folder). Its counters
 // split each pass: "search ms" is the time in the driver-key searches (one per device, each
 // walking the device tree from its root: the one cost of a pass that grows with devices
-// times nodes), "rest ms" everything else. DriverKeySearch/N runs those searches alone, and
-// ScanWithoutSearch/N the pass with each device's node found in a table instead: the same
-// entries, without the search or the cache misses it leaves behind.
+// times nodes), with "search nodes", the nodes those searches visit (one driver-key read
+// each), and "search ns/node"; "rest ms" is everything else, with "rest requests", the
+// driver requests and other registry reads, and "rest ns/request". All of these are wall
+// time. DriverKeySearch/N runs those searches alone, its "ns/node" in CPU time and "wall
+// ns/node"; ScanWithoutSearch/N the pass with each device's node found in a table instead:
+// the same entries, without the search or the cache misses it leaves behind.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -47,6 +51,7 @@ class CTimedModel : public ks::CModelPlatform {
     using CModelPlatform::CModelPlatform;
 
     Clock::duration m_search{};
+    std::size_t m_driverReads = 0;  // the search's reads: one per node it visits
 
     ks::CONFIGRET CM_Locate_DevNodeA(ks::DEVINST* devInst, const char* deviceId,
                                      ks::ULONG flags) override {
@@ -74,6 +79,8 @@ class CTimedModel : public ks::CModelPlatform {
                                                     ks::ULONG* length, ks::ULONG flags) override {
         if (property != ks::CM_DRP_DRIVER)
             Lap();
+        else
+            ++m_driverReads;
         return CModelPlatform::CM_Get_DevNode_Registry_PropertyA(devInst, property, type, buffer,
                                                                  length, flags);
     }
@@ -143,6 +150,7 @@ void Scan(benchmark::State& state, CTimedModel& platform, bool searchByTable = f
     std::size_t treeNodes = 0;
     platform.ClearLog();
     platform.m_search = {};
+    platform.m_driverReads = 0;
     auto total = CTimedModel::Clock::duration{};
     for (auto _ : state) {
         const auto start = CTimedModel::Clock::now();
@@ -158,8 +166,22 @@ void Scan(benchmark::State& state, CTimedModel& platform, bool searchByTable = f
     const auto ms = [&](CTimedModel::Clock::duration d) {
         return std::chrono::duration<double, std::milli>(d).count() / passes;
     };
+    const double searchNodes = static_cast<double>(platform.m_driverReads);
+    const double restRequests =
+        static_cast<double>(platform.CallCount("DeviceIoControl") +
+                            platform.CallCount("CM_Get_DevNode_Registry_PropertyA")) -
+        searchNodes;
     state.counters["search ms"] = ms(platform.m_search);
     state.counters["rest ms"] = ms(total - platform.m_search);
+    state.counters["search nodes"] = searchNodes / passes;
+    state.counters["rest requests"] = restRequests / passes;
+    if (searchNodes > 0)
+        state.counters["search ns/node"] =
+            std::chrono::duration<double, std::nano>(platform.m_search).count() / searchNodes;
+    if (restRequests > 0)
+        state.counters["rest ns/request"] =
+            std::chrono::duration<double, std::nano>(total - platform.m_search).count() /
+            restRequests;
     for (const auto& e : entries)
         treeNodes += static_cast<std::size_t>(e.m_devNodeTree.Count());
     state.counters["devices"] = static_cast<double>(devices);
@@ -198,14 +220,25 @@ void DriverKeySearch(benchmark::State& state) {
                                                   port.m_optDevice->m_optDriverKey->size())
                                       .c_str());
     std::size_t found = 0;
+    platform.ClearLog();
+    const std::clock_t cpuStart = std::clock();
+    const auto start = std::chrono::steady_clock::now();
     for (auto _ : state) {
         found = 0;
         for (const ks::CString& key : keys)
             found += ks::FindDevNodeByDriverKey(key) != 0 ? 1 : 0;
         benchmark::DoNotOptimize(found);
     }
+    const auto wall = std::chrono::steady_clock::now() - start;
+    const double cpuNs = 1e9 * static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
+    // Every read the searches make is one node's driver key.
+    const double visited = platform.CallCount("CM_Get_DevNode_Registry_PropertyA");
     state.counters["devices"] = static_cast<double>(keys.size());
     state.counters["found"] = static_cast<double>(found);
+    state.counters["nodes visited"] = visited / static_cast<double>(state.iterations());
+    state.counters["ns/node"] = cpuNs / visited;  // the process's CPU time: one thread
+    state.counters["wall ns/node"] =
+        std::chrono::duration<double, std::nano>(wall).count() / visited;
 }
 
 }  // namespace
