@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <limits>
 #include <map>
 #include <unordered_map>
@@ -59,12 +60,23 @@ void AppendUtf16(Bytes& b, std::u16string_view text) {
     }
 }
 
+// ASCII without NUL, as nearly all of a machine's names are: the same text in every ANSI
+// code page and in UTF-8.
+bool IsPlainAscii(std::string_view s) {
+    return std::all_of(s.begin(), s.end(),
+                       [](char c) { return c != 0 && static_cast<unsigned char>(c) < 0x80; });
+}
+
 // UTF-8 model text to the ANSI code page (CP_ACP of the process).
 std::string ToAnsi(std::string_view utf8) {
+    if (IsPlainAscii(utf8))
+        return std::string(utf8);
     const std::u16string wide = Utf8ToUtf16(utf8);
     return Utf16ToAnsi(wide.data(), wide.size());
 }
 std::string ToAnsi(std::u16string_view wide) {
+    if (std::all_of(wide.begin(), wide.end(), [](char16_t c) { return c != 0 && c < 0x80; }))
+        return std::string(wide.begin(), wide.end());
     return Utf16ToAnsi(wide.data(), wide.size());
 }
 
@@ -77,12 +89,9 @@ std::u16string FoldedKey(std::u16string_view s) {
     return out;
 }
 
-char FoldAscii(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 // Names looked up without regard to ASCII letter case, with no folded copy made of the name
-// asked for: open addressing over a hash of the folded bytes.
+// asked for: open addressing over a hash of the folded bytes. It keeps views of the names:
+// their texts must outlive it.
 class CNameIndex {
   public:
     void Reserve(std::size_t names) {
@@ -101,13 +110,13 @@ class CNameIndex {
         std::size_t at = hash & (m_vSlots.size() - 1);
         for (; m_vSlots[at] != 0; at = (at + 1) & (m_vSlots.size() - 1)) {
             CEntry& e = m_vEntries[m_vSlots[at] - 1];
-            if (e.m_hash == hash && EqualsNoCaseAscii(e.m_strName, name)) {
+            if (e.m_hash == hash && Same(e.m_strName, name)) {
                 if (later)
                     e.m_value = value;
                 return;
             }
         }
-        m_vEntries.push_back({std::string(name), value, hash});
+        m_vEntries.push_back({name, value, hash});
         m_vSlots[at] = m_vEntries.size();
     }
     std::optional<std::size_t> Find(std::string_view name) const {
@@ -117,7 +126,7 @@ class CNameIndex {
         for (std::size_t at = hash & (m_vSlots.size() - 1); m_vSlots[at] != 0;
              at = (at + 1) & (m_vSlots.size() - 1)) {
             const CEntry& e = m_vEntries[m_vSlots[at] - 1];
-            if (e.m_hash == hash && EqualsNoCaseAscii(e.m_strName, name))
+            if (e.m_hash == hash && Same(e.m_strName, name))
                 return e.m_value;
         }
         return std::nullopt;
@@ -125,14 +134,31 @@ class CNameIndex {
 
   private:
     struct CEntry {
-        std::string m_strName;
+        std::string_view m_strName;  // the caller keeps the text while the index lives
         std::size_t m_value;
         std::uint64_t m_hash;
     };
+    // Names are mostly asked for as they were given: the exact bytes first.
+    static bool Same(std::string_view a, std::string_view b) {
+        return a.size() == b.size() &&
+               (std::memcmp(a.data(), b.data(), a.size()) == 0 || EqualsNoCaseAscii(a, b));
+    }
+    // Eight bytes at a time, each small ASCII letter made capital in the word itself.
     static std::uint64_t Hash(std::string_view s) {
-        std::uint64_t h = 0xCBF29CE484222325u;  // FNV-1a
-        for (char c : s)
-            h = (h ^ static_cast<unsigned char>(FoldAscii(c))) * 0x100000001B3u;
+        constexpr std::uint64_t kOnes = 0x0101010101010101u;
+        constexpr std::uint64_t kHigh = 0x8080808080808080u;
+        std::uint64_t h = 0xCBF29CE484222325u ^ s.size();
+        for (std::size_t at = 0; at < s.size(); at += 8) {
+            std::uint64_t w = 0;
+            std::memcpy(&w, s.data() + at, std::min<std::size_t>(8, s.size() - at));
+            const std::uint64_t low = w & ~kHigh;
+            const std::uint64_t atLeastA = low + kOnes * (0x80 - 'a');
+            const std::uint64_t aboveZ = low + kOnes * (0x80 - 'z' - 1);
+            const std::uint64_t small = atLeastA & ~aboveZ & ~w & kHigh;
+            w ^= small >> 2;  // 0x80 >> 2 is the bit between a small letter and its capital
+            h = (h ^ w) * 0x100000001B3u;
+            h ^= h >> 29;
+        }
         return h;
     }
     void Grow() {
@@ -156,20 +182,27 @@ bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
 
 // A registry value as CM_Get_DevNode_Registry_PropertyA delivers it: the raw bytes, or the
 // strings in the ANSI code page, each with its NUL, a multi-string with one more.
-Bytes RegistryValue(const CRegistryProperty& prop) {
-    if (prop.m_optRaw)
-        return *prop.m_optRaw;
-    Bytes value;
+// It is appended to `value`; answers its size.
+std::size_t AppendRegistryValue(Bytes& value, const CRegistryProperty& prop) {
+    const std::size_t from = value.size();
+    if (prop.m_optRaw) {
+        value.insert(value.end(), prop.m_optRaw->begin(), prop.m_optRaw->end());
+        return value.size() - from;
+    }
     for (const std::string& s : prop.m_vValues) {
-        const std::string a = ToAnsi(std::string_view(s));
-        value.insert(value.end(), a.begin(), a.end());
+        if (IsPlainAscii(s)) {
+            value.insert(value.end(), s.begin(), s.end());
+        } else {
+            const std::string a = ToAnsi(std::string_view(s));
+            value.insert(value.end(), a.begin(), a.end());
+        }
         value.push_back(0);
         if (prop.m_ulType != kRegTypeMultiSz)
             break;
     }
-    if (prop.m_ulType == kRegTypeMultiSz || value.empty())
+    if (prop.m_ulType == kRegTypeMultiSz || value.size() == from)
         value.push_back(0);
-    return value;
+    return value.size() - from;
 }
 
 HANDLE MakeHandle(std::uintptr_t base, std::size_t slot) {
@@ -270,9 +303,16 @@ struct CModelPlatform::CState {
 
     // What the model is asked by name, looked up by name without regard to ASCII letter
     // case. The model does not change after construction, so neither do these.
-    std::vector<std::string> m_vAnsiIds;  // each node's instance ID in the ANSI code page
-    CNameIndex m_nodeByAnsiId;            // the first node
-    CNameIndex m_nodeById;                // UTF-8; the first node
+    // Texts the model answers with that are not the model's own (converted to the ANSI code
+    // page): where the views below point when they do not point into the model.
+    std::deque<std::string> m_dqTexts;
+    std::string_view Ansi(std::string_view utf8) {
+        return IsPlainAscii(utf8) ? utf8 : m_dqTexts.emplace_back(ToAnsi(utf8));
+    }
+    std::string_view Keep(std::string text) { return m_dqTexts.emplace_back(std::move(text)); }
+    std::vector<std::string_view> m_vAnsiIds;  // each node's instance ID in the ANSI code page
+    CNameIndex m_nodeByAnsiId;                 // the first node
+    CNameIndex m_nodeById;                     // UTF-8; the first node
     // Where each node stands among its parent's children (npos: nowhere).
     std::vector<std::size_t> m_vChildPosition;
     CNameIndex m_hubByAnsiName;                                    // the last hub
@@ -299,7 +339,7 @@ CModelPlatform::CModelPlatform(CMachineModel model)
     st.m_vChildPosition.assign(nodes, std::string::npos);
     for (std::size_t i = 0; i < nodes; ++i) {
         const CDevNode& node = m_model.m_vNodes[i];
-        st.m_vAnsiIds.push_back(ToAnsi(std::string_view(node.m_strInstanceId)));
+        st.m_vAnsiIds.push_back(st.Ansi(node.m_strInstanceId));
         st.m_nodeByAnsiId.Add(st.m_vAnsiIds.back(), i, false);
         st.m_nodeById.Add(node.m_strInstanceId, i, false);
         st.m_bNodesCanGo = st.m_bNodesCanGo || !node.m_bPresent || node.m_faults.m_optVanishAfter ||
@@ -317,7 +357,7 @@ CModelPlatform::CModelPlatform(CMachineModel model)
     for (std::size_t h = 0; h < m_model.m_vHubs.size(); ++h) {
         const std::u16string& name = m_model.m_vHubs[h].m_wstrName;
         hubsByName[FoldedKey(name)].push_back(h);
-        st.m_hubByAnsiName.Add(ToAnsi(std::u16string_view(name)), h, true);
+        st.m_hubByAnsiName.Add(st.Keep(ToAnsi(std::u16string_view(name))), h, true);
     }
     st.m_vHubUpstream.resize(m_model.m_vHubs.size());
     for (std::size_t h = 0; h < m_model.m_vHubs.size(); ++h) {
@@ -333,11 +373,11 @@ CModelPlatform::CModelPlatform(CMachineModel model)
     }
     for (std::size_t c = 0; c < m_model.m_vControllers.size(); ++c)
         if (const auto& ip = m_model.m_vControllers[c].m_optInterfacePath)
-            st.m_controllerByAnsiPath.Add(ToAnsi(std::string_view(*ip)), c, true);
+            st.m_controllerByAnsiPath.Add(st.Ansi(*ip), c, true);
     for (std::size_t v = 0; v < m_model.m_vVolumes.size(); ++v) {
         const CVolume& vol = m_model.m_vVolumes[v];
         if (vol.m_optInterfacePath)
-            st.m_volumeByAnsiPath.Add(ToAnsi(std::string_view(*vol.m_optInterfacePath)), v, false);
+            st.m_volumeByAnsiPath.Add(st.Ansi(*vol.m_optInterfacePath), v, false);
         for (char letter : vol.m_vLetters)
             if (letter >= 'A' && letter <= 'Z' && !st.m_aVolumeByLetter[letter - 'A'])
                 st.m_aVolumeByLetter[letter - 'A'] = v;
@@ -352,10 +392,9 @@ void CModelPlatform::AnswerAhead(std::size_t index) {
     CState::CNodeAnswers& a = st.m_vAnswers[index];
     a.m_firstSlot = static_cast<std::uint32_t>(st.m_vValueSlots.size());
     for (const CRegistryProperty& prop : node.m_vProperties) {
-        const Bytes value = RegistryValue(prop);
-        st.m_vValueSlots.push_back(
-            {prop.m_ulCode, prop.m_ulType, st.m_vValueBytes.size(), value.size()});
-        st.m_vValueBytes.insert(st.m_vValueBytes.end(), value.begin(), value.end());
+        const std::size_t offset = st.m_vValueBytes.size();
+        const std::size_t size = AppendRegistryValue(st.m_vValueBytes, prop);
+        st.m_vValueSlots.push_back({prop.m_ulCode, prop.m_ulType, offset, size});
     }
     a.m_slots = static_cast<std::uint32_t>(st.m_vValueSlots.size() - a.m_firstSlot);
     const CDevNodeFaults& f = node.m_faults;
@@ -1315,9 +1354,10 @@ CONFIGRET CModelPlatform::CM_Get_Device_IDA(DEVINST devInst, char* buffer, ULONG
     CONFIGRET r;
     if (ApplyCmFault(m_model.m_vNodes[nodeIndex].m_faults.m_optDeviceId, &r))
         return r;
-    const std::string& id = m_pState->m_vAnsiIds[nodeIndex];
+    const std::string_view id = m_pState->m_vAnsiIds[nodeIndex];
     if (length > id.size()) {
-        std::memcpy(buffer, id.c_str(), id.size() + 1);
+        std::memcpy(buffer, id.data(), id.size());
+        buffer[id.size()] = '\0';
         return CR_SUCCESS;
     }
     // The configuration manager fills what fits. A buffer of exactly the ID's length gets
