@@ -1,8 +1,11 @@
 #include "devices/UsbDeviceScanner.h"
 
 #include <algorithm>
+#include <cstring>
+#include <string_view>
 
 #include "devmgr/DevNodeQueries.h"
+#include "framework/CodePage.h"
 #include "platform/Platform.h"
 #include "usb/UsbReplies.h"
 
@@ -107,10 +110,18 @@ void CUsbDeviceScanner::AddDevNodeSubtree(DEVINST& devInst, int& walkSiblings, C
         p.CM_Get_Device_ID_List_SizeA(&length, deviceId, CM_GETIDLIST_FILTER_REMOVALRELATIONS) ==
             CR_SUCCESS &&
         length != 0 && length <= kMaxRelationsLength) {
-        std::vector<unsigned char> list(length, 0);
-        if (p.CM_Get_Device_ID_ListA(deviceId, reinterpret_cast<char*>(list.data()), length,
+        // Most nodes have no relations, or one or two: their list fits a buffer on the stack.
+        unsigned char local[512];
+        std::vector<unsigned char> heap;
+        unsigned char* list = local;
+        if (length > sizeof local) {
+            heap.resize(length);
+            list = heap.data();
+        }
+        std::memset(list, 0, length);
+        if (p.CM_Get_Device_ID_ListA(deviceId, reinterpret_cast<char*>(list), length,
                                      CM_GETIDLIST_FILTER_REMOVALRELATIONS) == CR_SUCCESS) {
-            for (const CString& id : SplitMultiString(list.data(), list.size())) {
+            for (const CString& id : SplitMultiString(list, length)) {
                 DEVINST related = 0;
                 if (p.CM_Locate_DevNodeA(&related, id, CM_LOCATE_DEVNODE_NORMAL) != CR_SUCCESS ||
                     !MayEnter(related))
@@ -166,10 +177,24 @@ void CUsbDeviceScanner::ReadDevNodeInfo(DEVINST& devInst, CDevNodeInfo& info) {
     if (mask & (kNodeDeviceIdAndLetter | kNodeDeviceId))
         GetDevNodeDeviceId(devInst, info.m_strDeviceId);
     if ((mask & kNodeDeviceIdAndLetter) && !info.m_strDeviceId.IsEmpty()) {
-        // Rows whose instance ID stayed empty match nothing; the last matching row wins.
+        // Rows whose instance ID stayed empty match nothing; the last matching row wins. The
+        // node's ID is upper-cased once (IDs fit the 200-byte buffer they were read into).
+        const std::string_view id(info.m_strDeviceId.GetString());
+        const UINT codePage = GetAnsiCodePage();
+        char upper[MAX_DEVICE_ID_LEN];
+        const bool folded = id.size() <= sizeof upper;
+        if (folded) {
+            std::memcpy(upper, id.data(), id.size());
+            MbMakeUpper(upper, id.size(), codePage);
+        }
         for (const CVolumeEntry& row : m_volumes) {
-            if (!row.m_strInstanceId.IsEmpty() &&
-                row.m_strInstanceId.CompareNoCase(info.m_strDeviceId) == 0)
+            if (row.m_strInstanceId.IsEmpty())
+                continue;
+            const bool same = folded
+                                  ? MbEqualsUpperCased(row.m_strInstanceId.GetString(),
+                                                       std::string_view(upper, id.size()), codePage)
+                                  : row.m_strInstanceId.CompareNoCase(info.m_strDeviceId) == 0;
+            if (same)
                 info.m_driveLetter = row.m_letter;
         }
     }

@@ -166,6 +166,13 @@ void MbMakeUpper(char* s, std::size_t size, UINT codePage) {
     const std::string_view view(s, size);
     std::size_t i = 0;
     while (i < size) {
+        const auto b = static_cast<unsigned char>(s[i]);
+        if (b < 0x80) {
+            if (b >= 'a' && b <= 'z')
+                s[i] = static_cast<char>(b - 0x20);
+            ++i;
+            continue;
+        }
         const std::size_t n = MbCharLength(view, i, codePage);
         UpperCaseChar(s + i, n, codePage, s + i);
         i += n;
