@@ -12,6 +12,9 @@ class CUsbDeviceEntry : public CUsbDeviceInfo {
     CUsbDeviceEntry() = default;
     CUsbDeviceEntry(const CUsbDeviceEntry&) = default;
     CUsbDeviceEntry& operator=(const CUsbDeviceEntry&) = default;
+    // Moves, so that a growing vector of entries moves its trees instead of copying them.
+    CUsbDeviceEntry(CUsbDeviceEntry&&) noexcept = default;
+    CUsbDeviceEntry& operator=(CUsbDeviceEntry&&) noexcept = default;
     ~CUsbDeviceEntry() override = default;
 
     CDevNodeTree m_devNodeTree;

@@ -11,6 +11,8 @@ class CUsbDeviceInfo {
     CUsbDeviceInfo() = default;
     CUsbDeviceInfo(const CUsbDeviceInfo&) = default;
     CUsbDeviceInfo& operator=(const CUsbDeviceInfo&) = default;
+    CUsbDeviceInfo(CUsbDeviceInfo&&) noexcept = default;
+    CUsbDeviceInfo& operator=(CUsbDeviceInfo&&) noexcept = default;
     virtual ~CUsbDeviceInfo() = default;
 
     WORD m_idVendor = 0;
