@@ -1,12 +1,13 @@
 #include "platform/sim/FixtureLoader.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <set>
-#include <sstream>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 
 #include <nlohmann/json.hpp>
@@ -32,11 +33,36 @@ std::string PointerToken(std::string_view key) {
     return out;
 }
 
-std::string Child(const std::string& path, std::string_view key) {
-    return path + "/" + PointerToken(key);
+// Where a value stands in the fixture, as a JSON pointer. It is spelled out only for an error
+// message: a path is a key or an index below its parent's path, which outlives it (each is
+// made on the way down and passed down).
+class CPath {
+  public:
+    CPath(const char* root) : m_root(root) {}  // NOLINT: the top of the document
+    CPath(const CPath& parent, std::string_view key) : m_pParent(&parent), m_key(key) {}
+    CPath(const CPath& parent, std::size_t index)
+        : m_pParent(&parent), m_index(index), m_bIndex(true) {}
+
+    std::string Str() const {
+        if (m_pParent == nullptr)
+            return std::string(m_root);
+        return m_pParent->Str() + "/" + (m_bIndex ? std::to_string(m_index) : PointerToken(m_key));
+    }
+    bool IsRoot() const { return m_pParent == nullptr && m_root.empty(); }
+
+  private:
+    std::string_view m_root;
+    const CPath* m_pParent = nullptr;
+    std::string_view m_key;
+    std::size_t m_index = 0;
+    bool m_bIndex = false;
+};
+
+CPath Child(const CPath& path, std::string_view key) {
+    return CPath(path, key);
 }
-std::string Child(const std::string& path, std::size_t index) {
-    return path + "/" + std::to_string(index);
+CPath Child(const CPath& path, std::size_t index) {
+    return CPath(path, index);
 }
 
 struct CNamed {
@@ -112,26 +138,26 @@ class CReader {
     CMachineModel Read(const Json& root) {
         CheckKeys(root, "", {"controllers", "deviceTree", "volumes", "faults"});
         // The tree first: controllers and volumes refer to its nodes.
+        m_bTreeGiven = Find(root, "deviceTree") != nullptr;
         if (const Json* tree = Find(root, "deviceTree"))
             ReadNode(*tree, "/deviceTree", std::nullopt);
         else
-            Unique(m_mapInstanceIds,
-                   m_model.m_vNodes[m_model.AddNode(RootNode(), std::nullopt)].m_strInstanceId,
-                   "/deviceTree", "instance ID");
+            UniqueNode(m_model.m_vNodes[m_model.AddNode(RootNode(), std::nullopt)].m_strInstanceId,
+                       "/deviceTree");
         if (const Json* list = Find(root, "controllers")) {
-            const std::string path = "/controllers";
+            const CPath path = "/controllers";
             ExpectArray(*list, path);
             for (std::size_t i = 0; i < list->size(); ++i)
                 ReadController((*list)[i], Child(path, i));
         }
         if (const Json* list = Find(root, "volumes")) {
-            const std::string path = "/volumes";
+            const CPath path = "/volumes";
             ExpectArray(*list, path);
             for (std::size_t i = 0; i < list->size(); ++i)
                 ReadVolume((*list)[i], Child(path, i));
         }
         if (const Json* faults = Find(root, "faults")) {
-            const std::string path = "/faults";
+            const CPath path = "/faults";
             CheckKeys(*faults, path, {"hostControllerSetFails", "volumeSetFails"});
             ReadBool(*faults, path, "hostControllerSetFails",
                      m_model.m_faults.m_bHostControllerSetFails);
@@ -141,9 +167,9 @@ class CReader {
     }
 
   private:
-    [[noreturn]] void Fail(const std::string& path, const std::string& what) const {
-        throw CFixtureError(m_strSource + ": " + (path.empty() ? std::string("/") : path) + ": " +
-                            what);
+    [[noreturn]] void Fail(const CPath& path, const std::string& what) const {
+        throw CFixtureError(m_strSource + ": " + (path.IsRoot() ? std::string("/") : path.Str()) +
+                            ": " + what);
     }
 
     // --- Generic values ---------------------------------------------------------------
@@ -153,16 +179,16 @@ class CReader {
         return it == obj.end() ? nullptr : &*it;
     }
 
-    void ExpectObject(const Json& v, const std::string& path) const {
+    void ExpectObject(const Json& v, const CPath& path) const {
         if (!v.is_object())
             Fail(path, "expected an object");
     }
-    void ExpectArray(const Json& v, const std::string& path) const {
+    void ExpectArray(const Json& v, const CPath& path) const {
         if (!v.is_array())
             Fail(path, "expected an array");
     }
 
-    void CheckKeys(const Json& obj, const std::string& path,
+    void CheckKeys(const Json& obj, const CPath& path,
                    std::initializer_list<const char*> allowed) const {
         ExpectObject(obj, path);
         for (auto it = obj.begin(); it != obj.end(); ++it) {
@@ -179,7 +205,7 @@ class CReader {
     }
 
     // An integer 0..max, written as a JSON integer or as a "0x..." hexadecimal string.
-    std::uint64_t Unsigned(const Json& v, const std::string& path, std::uint64_t max) const {
+    std::uint64_t Unsigned(const Json& v, const CPath& path, std::uint64_t max) const {
         const std::string expected = "expected an integer 0.." + std::to_string(max);
         std::uint64_t value = 0;
         if (v.is_number_unsigned()) {
@@ -211,34 +237,33 @@ class CReader {
         return value;
     }
 
-    BYTE U8(const Json& v, const std::string& path) const {
+    BYTE U8(const Json& v, const CPath& path) const {
         return static_cast<BYTE>(Unsigned(v, path, 0xFF));
     }
-    WORD U16(const Json& v, const std::string& path) const {
+    WORD U16(const Json& v, const CPath& path) const {
         return static_cast<WORD>(Unsigned(v, path, 0xFFFF));
     }
-    DWORD U32(const Json& v, const std::string& path) const {
+    DWORD U32(const Json& v, const CPath& path) const {
         return static_cast<DWORD>(Unsigned(v, path, 0xFFFFFFFFu));
     }
 
-    std::string Text(const Json& v, const std::string& path) const {
+    std::string Text(const Json& v, const CPath& path) const {
         if (!v.is_string())
             Fail(path, "expected a string");
         return v.get<std::string>();
     }
-    std::string NonEmptyText(const Json& v, const std::string& path) const {
+    std::string NonEmptyText(const Json& v, const CPath& path) const {
         std::string s = Text(v, path);
         if (s.empty())
             Fail(path, "expected a non-empty string");
         return s;
     }
-    bool Bool(const Json& v, const std::string& path) const {
+    bool Bool(const Json& v, const CPath& path) const {
         if (!v.is_boolean())
             Fail(path, "expected true or false");
         return v.get<bool>();
     }
-    std::vector<BYTE> ByteArray(const Json& v, const std::string& path,
-                                std::size_t maxCount) const {
+    std::vector<BYTE> ByteArray(const Json& v, const CPath& path, std::size_t maxCount) const {
         ExpectArray(v, path);
         if (v.size() > maxCount)
             Fail(path, "expected at most " + std::to_string(maxCount) + " bytes");
@@ -247,8 +272,8 @@ class CReader {
             out.push_back(U8(v[i], Child(path, i)));
         return out;
     }
-    std::uint32_t Named(const Json& v, const std::string& path, const CNamed* names,
-                        std::size_t count, bool allowNumber) const {
+    std::uint32_t Named(const Json& v, const CPath& path, const CNamed* names, std::size_t count,
+                        bool allowNumber) const {
         if (v.is_string()) {
             for (std::size_t i = 0; i < count; ++i)
                 if (v.get_ref<const std::string&>() == names[i].m_pszName)
@@ -263,25 +288,25 @@ class CReader {
     }
 
     template <typename T>
-    void ReadU8(const Json& obj, const std::string& path, const char* key, T& out) const {
+    void ReadU8(const Json& obj, const CPath& path, const char* key, T& out) const {
         if (const Json* v = Find(obj, key))
             out = U8(*v, Child(path, key));
     }
     template <typename T>
-    void ReadU16(const Json& obj, const std::string& path, const char* key, T& out) const {
+    void ReadU16(const Json& obj, const CPath& path, const char* key, T& out) const {
         if (const Json* v = Find(obj, key))
             out = U16(*v, Child(path, key));
     }
     template <typename T>
-    void ReadU32(const Json& obj, const std::string& path, const char* key, T& out) const {
+    void ReadU32(const Json& obj, const CPath& path, const char* key, T& out) const {
         if (const Json* v = Find(obj, key))
             out = U32(*v, Child(path, key));
     }
-    void ReadBool(const Json& obj, const std::string& path, const char* key, bool& out) const {
+    void ReadBool(const Json& obj, const CPath& path, const char* key, bool& out) const {
         if (const Json* v = Find(obj, key))
             out = Bool(*v, Child(path, key));
     }
-    void ReadOptU32(const Json& obj, const std::string& path, const char* key,
+    void ReadOptU32(const Json& obj, const CPath& path, const char* key,
                     std::optional<DWORD>& out) const {
         if (const Json* v = Find(obj, key))
             out = U32(*v, Child(path, key));
@@ -289,7 +314,7 @@ class CReader {
 
     // --- Faults -----------------------------------------------------------------------
 
-    CRequestFault RequestFault(const Json& v, const std::string& path) const {
+    CRequestFault RequestFault(const Json& v, const CPath& path) const {
         CheckKeys(
             v, path,
             {"fail", "failAfter", "noWrite", "bytesReturned", "actualLength", "noTerminator"});
@@ -302,13 +327,13 @@ class CReader {
         ReadBool(v, path, "noTerminator", f.m_bNoTerminator);
         return f;
     }
-    void ReadRequestFault(const Json& obj, const std::string& path, const char* key,
+    void ReadRequestFault(const Json& obj, const CPath& path, const char* key,
                           CRequestFault& out) const {
         if (const Json* v = Find(obj, key))
             out = RequestFault(*v, Child(path, key));
     }
 
-    CCmFault CmFault(const Json& v, const std::string& path) const {
+    CCmFault CmFault(const Json& v, const CPath& path) const {
         CCmFault f;
         if (v.is_string() && v.get_ref<const std::string&>() == "noWrite") {
             f.m_bNoWrite = true;
@@ -326,13 +351,13 @@ class CReader {
         f.m_crResult = U32(v, path);
         return f;
     }
-    void ReadCmFault(const Json& obj, const std::string& path, const char* key,
+    void ReadCmFault(const Json& obj, const CPath& path, const char* key,
                      std::optional<CCmFault>& out) const {
         if (const Json* v = Find(obj, key))
             out = CmFault(*v, Child(path, key));
     }
 
-    ECallFault CallFault(const Json& v, const std::string& path) const {
+    ECallFault CallFault(const Json& v, const CPath& path) const {
         if (v.is_string() && v.get_ref<const std::string&>() == "fail")
             return ECallFault::Fail;
         if (v.is_string() && v.get_ref<const std::string&>() == "noWrite")
@@ -340,7 +365,7 @@ class CReader {
         Fail(path, "expected \"fail\" or \"noWrite\"");
     }
 
-    CInterfaceFaults InterfaceFaults(const Json& v, const std::string& path) const {
+    CInterfaceFaults InterfaceFaults(const Json& v, const CPath& path) const {
         CheckKeys(v, path, {"requiredSizeZero", "detailFails"});
         CInterfaceFaults f;
         ReadBool(v, path, "requiredSizeZero", f.m_bRequiredSizeZero);
@@ -350,33 +375,33 @@ class CReader {
 
     // --- USB topology -----------------------------------------------------------------
 
-    void CheckNodeRef(const std::string& id, const std::string& path) const {
+    void CheckNodeRef(const std::string& id, const CPath& path) const {
         // Every node's instance ID is in m_mapInstanceIds, upper-cased as FindNode compares.
         if (m_mapInstanceIds.count(Upper(id)) == 0)
             Fail(path, "no node of /deviceTree has the instance ID \"" + id + "\"");
     }
 
-    void ReadController(const Json& v, const std::string& path) {
+    void ReadController(const Json& v, const CPath& path) {
         CheckKeys(v, path,
                   {"hcd", "interfacePath", "instanceId", "driverKey", "rootHub", "faults"});
         CHostController hc;
         if (const Json* n = Find(v, "hcd")) {
-            const std::string at = Child(path, "hcd");
+            const CPath at = Child(path, "hcd");
             hc.m_optHcdNumber = static_cast<int>(Unsigned(*n, at, 9));
-            auto [it, fresh] = m_mapHcd.emplace(*hc.m_optHcdNumber, at);
+            auto [it, fresh] = m_mapHcd.emplace(*hc.m_optHcdNumber, at.Str());
             if (!fresh)
                 Fail(at, "HCD number " + std::to_string(*hc.m_optHcdNumber) +
                              " is already used at " + it->second);
         }
         if (const Json* p = Find(v, "interfacePath")) {
-            const std::string at = Child(path, "interfacePath");
+            const CPath at = Child(path, "interfacePath");
             hc.m_optInterfacePath = NonEmptyText(*p, at);
             Unique(m_mapInterfacePaths, *hc.m_optInterfacePath, at, "interface path");
         }
         if (!hc.m_optHcdNumber && !hc.m_optInterfacePath)
             Fail(path, "a controller needs \"hcd\" or \"interfacePath\" (or both)");
         if (const Json* id = Find(v, "instanceId")) {
-            const std::string at = Child(path, "instanceId");
+            const CPath at = Child(path, "instanceId");
             hc.m_optInstanceId = NonEmptyText(*id, at);
             CheckNodeRef(*hc.m_optInstanceId, at);
         }
@@ -385,7 +410,7 @@ class CReader {
         if (const Json* hub = Find(v, "rootHub"))
             hc.m_optRootHubName = ReadHub(*hub, Child(path, "rootHub"));
         if (const Json* f = Find(v, "faults")) {
-            const std::string at = Child(path, "faults");
+            const CPath at = Child(path, "faults");
             CheckKeys(*f, at, {"open", "driverKey", "rootHubName", "interface"});
             ReadBool(*f, at, "open", hc.m_faults.m_bOpenFails);
             ReadRequestFault(*f, at, "driverKey", hc.m_faults.m_driverKey);
@@ -396,15 +421,38 @@ class CReader {
         m_model.m_vControllers.push_back(std::move(hc));
     }
 
-    void Unique(std::map<std::string, std::string>& seen, const std::string& name,
-                const std::string& at, const char* what) const {
-        auto [it, fresh] = seen.emplace(Upper(name), at);
+    void Unique(std::map<std::string, std::string>& seen, const std::string& name, const CPath& at,
+                const char* what) const {
+        auto [it, fresh] = seen.emplace(Upper(name), at.Str());
         if (!fresh)
             Fail(at, std::string(what) + " \"" + name + "\" is already used at " + it->second);
     }
 
+    // The instance ID of the node about to be added (it gets the next index) is new.
+    void UniqueNode(const std::string& id, const CPath& at) {
+        auto [it, fresh] = m_mapInstanceIds.emplace(Upper(id), m_model.m_vNodes.size());
+        if (!fresh)
+            Fail(at, "instance ID \"" + id + "\" is already used at " + NodeIdPath(it->second));
+    }
+    // Where the fixture gave a node's instance ID: its place among the children, level by
+    // level from the root.
+    std::string NodeIdPath(std::size_t index) const {
+        std::vector<std::size_t> places;
+        for (std::size_t at = index; m_model.m_vNodes[at].m_optParent;) {
+            const std::size_t parent = *m_model.m_vNodes[at].m_optParent;
+            const std::vector<std::size_t>& children = m_model.m_vNodes[parent].m_vChildren;
+            places.push_back(static_cast<std::size_t>(
+                std::find(children.begin(), children.end(), at) - children.begin()));
+            at = parent;
+        }
+        std::string out = "/deviceTree";
+        for (auto place = places.rbegin(); place != places.rend(); ++place)
+            out += "/children/" + std::to_string(*place);
+        return index == 0 && !m_bTreeGiven ? out : out + "/id";
+    }
+
     // Adds the hub (and everything below it) to the model; returns its name.
-    std::u16string ReadHub(const Json& v, const std::string& path) {
+    std::u16string ReadHub(const Json& v, const CPath& path) {
         CheckKeys(v, path,
                   {"name", "nodeType", "bDescriptorLength", "bDescriptorType", "bNumberOfPorts",
                    "wHubCharacteristics", "bPowerOnToPowerGood", "bHubControlCurrent",
@@ -433,7 +481,7 @@ class CReader {
         }
         ReadBool(v, path, "hubIsBusPowered", hub.m_bHubIsBusPowered);
         if (const Json* f = Find(v, "faults")) {
-            const std::string at = Child(path, "faults");
+            const CPath at = Child(path, "faults");
             CheckKeys(*f, at, {"open", "nodeInformation", "connectionInformationEx"});
             ReadBool(*f, at, "open", hub.m_faults.m_bOpenFails);
             ReadRequestFault(*f, at, "nodeInformation", hub.m_faults.m_nodeInformation);
@@ -445,12 +493,12 @@ class CReader {
         m_model.m_vHubs.push_back(hub);
         std::vector<CUsbPort> portList;
         if (const Json* list = Find(v, "ports")) {
-            const std::string at = Child(path, "ports");
+            const CPath at = Child(path, "ports");
             ExpectArray(*list, at);
             std::map<DWORD, std::string> seen;
             for (std::size_t i = 0; i < list->size(); ++i) {
                 CUsbPort port = ReadPort((*list)[i], Child(at, i), hub.m_byNumberOfPorts);
-                auto [it, fresh] = seen.emplace(port.m_dwPort, Child(at, i));
+                auto [it, fresh] = seen.emplace(port.m_dwPort, Child(at, i).Str());
                 if (!fresh)
                     Fail(Child(Child(at, i), "port"), "port " + std::to_string(port.m_dwPort) +
                                                           " is already described at " + it->second);
@@ -461,13 +509,13 @@ class CReader {
         return m_model.m_vHubs[index].m_wstrName;
     }
 
-    CUsbPort ReadPort(const Json& v, const std::string& path, BYTE portCount) {
+    CUsbPort ReadPort(const Json& v, const CPath& path, BYTE portCount) {
         CheckKeys(v, path, {"port", "connectionStatus", "device", "faults"});
         CUsbPort port;
         const Json* number = Find(v, "port");
         if (number == nullptr)
             Fail(path, "missing \"port\"");
-        const std::string at = Child(path, "port");
+        const CPath at = Child(path, "port");
         const std::uint64_t n =
             (number->is_number_unsigned() || number->is_string()) ? Unsigned(*number, at, 0xFF) : 0;
         if (n < 1 || n > portCount)
@@ -483,7 +531,7 @@ class CReader {
                 Named(*s, Child(path, "connectionStatus"), kConnectionStatuses,
                       std::size(kConnectionStatuses), true);
         if (const Json* f = Find(v, "faults")) {
-            const std::string fat = Child(path, "faults");
+            const CPath fat = Child(path, "faults");
             CheckKeys(*f, fat,
                       {"connectionInformationEx", "connectionInformation", "driverKeyName",
                        "nodeName", "descriptor", "vanishAfter"});
@@ -497,7 +545,7 @@ class CReader {
         return port;
     }
 
-    CUsbDevice ReadDevice(const Json& v, const std::string& path) {
+    CUsbDevice ReadDevice(const Json& v, const CPath& path) {
         CheckKeys(v, path,
                   {"bLength",
                    "bDescriptorType",
@@ -552,16 +600,16 @@ class CReader {
         ReadBool(v, path, "deviceIsHub", d.m_bDeviceIsHub);
         ReadU16(v, path, "deviceAddress", d.m_wDeviceAddress);
         if (const Json* pipes = Find(v, "pipes")) {
-            const std::string at = Child(path, "pipes");
+            const CPath at = Child(path, "pipes");
             ExpectArray(*pipes, at);
             if (pipes->size() > kMaxPipes)
                 Fail(at, "expected at most " + std::to_string(kMaxPipes) + " pipes");
             for (std::size_t i = 0; i < pipes->size(); ++i) {
-                const std::string pat = Child(at, i);
+                const CPath pat = Child(at, i);
                 CheckKeys((*pipes)[i], pat, {"endpointDescriptor", "scheduleOffset"});
                 CPipeInfo pipe;
                 if (const Json* e = Find((*pipes)[i], "endpointDescriptor")) {
-                    const std::string eat = Child(pat, "endpointDescriptor");
+                    const CPath eat = Child(pat, "endpointDescriptor");
                     const auto bytes = ByteArray(*e, eat, 7);
                     if (bytes.size() != 7)
                         Fail(eat, "expected 7 bytes");
@@ -578,7 +626,7 @@ class CReader {
         if (const Json* name = Find(v, "hubName"))
             d.m_optHubName = Utf8ToUtf16(Text(*name, Child(path, "hubName")));
         if (const Json* langs = Find(v, "languages")) {
-            const std::string at = Child(path, "languages");
+            const CPath at = Child(path, "languages");
             ExpectArray(*langs, at);
             if (langs->size() > 126)
                 Fail(at, "expected at most 126 languages (one descriptor holds no more)");
@@ -592,7 +640,7 @@ class CReader {
         return d;
     }
 
-    void ReadStrings(const Json& list, const std::string& path, CUsbDevice& d) const {
+    void ReadStrings(const Json& list, const CPath& path, CUsbDevice& d) const {
         ExpectArray(list, path);
         const WORD defaultLanguage = (d.m_optLanguageIds && !d.m_optLanguageIds->empty())
                                          ? d.m_optLanguageIds->front()
@@ -600,7 +648,7 @@ class CReader {
         std::vector<WORD> used;
         std::map<std::pair<int, int>, std::string> seen;
         for (std::size_t i = 0; i < list.size(); ++i) {
-            const std::string at = Child(path, i);
+            const CPath at = Child(path, i);
             const Json& v = list[i];
             CheckKeys(v, at, {"index", "language", "text", "raw", "faults"});
             CStringDescriptor s;
@@ -619,7 +667,7 @@ class CReader {
                      "descriptor 0 is the language list: give \"languages\" on the device, or "
                      "\"raw\" here");
             if (text != nullptr) {
-                const std::string tat = Child(at, "text");
+                const CPath tat = Child(at, "text");
                 s.m_wstrText = Utf8ToUtf16(Text(*text, tat));
                 if (s.m_wstrText.size() > 126)
                     Fail(tat, "expected at most 126 UTF-16 code units (bLength is one byte)");
@@ -629,7 +677,7 @@ class CReader {
             if (const Json* f = Find(v, "faults"))
                 s.m_faults = RequestFault(*f, Child(at, "faults"));
             const int key = s.m_byIndex == 0 ? 0 : s.m_wLanguage;
-            auto [it, fresh] = seen.emplace(std::make_pair(int(s.m_byIndex), key), at);
+            auto [it, fresh] = seen.emplace(std::make_pair(int(s.m_byIndex), key), at.Str());
             if (!fresh)
                 Fail(at, "string " + std::to_string(s.m_byIndex) +
                              " in this language is already given at " + it->second);
@@ -645,30 +693,31 @@ class CReader {
 
     // --- Device-node tree -------------------------------------------------------------
 
-    void ReadNode(const Json& v, const std::string& path, std::optional<std::size_t> parent) {
+    void ReadNode(const Json& v, const CPath& path, std::optional<std::size_t> parent) {
         CheckKeys(v, path,
                   {"id", "present", "status", "problem", "properties", "removalRelations",
                    "children", "faults"});
         CDevNode node;
+        const CPath idPath = Child(path, "id");
         if (const Json* id = Find(v, "id"))
-            node.m_strInstanceId = NonEmptyText(*id, Child(path, "id"));
+            node.m_strInstanceId = NonEmptyText(*id, idPath);
         else if (parent)
             Fail(path, "missing \"id\" (the device instance ID)");
         else
             node.m_strInstanceId = kRootInstanceId;
-        Unique(m_mapInstanceIds, node.m_strInstanceId, Child(path, "id"), "instance ID");
+        UniqueNode(node.m_strInstanceId, idPath);
         ReadBool(v, path, "present", node.m_bPresent);
         ReadU32(v, path, "status", node.m_ulStatus);
         ReadU32(v, path, "problem", node.m_ulProblem);
         if (const Json* props = Find(v, "properties")) {
-            const std::string at = Child(path, "properties");
+            const CPath at = Child(path, "properties");
             ExpectObject(*props, at);
             for (auto it = props->begin(); it != props->end(); ++it)
                 node.m_vProperties.push_back(
                     ReadProperty(it.key(), it.value(), Child(at, it.key())));
         }
         if (const Json* rel = Find(v, "removalRelations")) {
-            const std::string at = Child(path, "removalRelations");
+            const CPath at = Child(path, "removalRelations");
             ExpectArray(*rel, at);
             for (std::size_t i = 0; i < rel->size(); ++i)
                 node.m_vRemovalRelations.push_back(NonEmptyText((*rel)[i], Child(at, i)));
@@ -677,14 +726,14 @@ class CReader {
             ReadNodeFaults(*f, Child(path, "faults"), node.m_faults);
         const std::size_t index = m_model.AddNode(std::move(node), parent);
         if (const Json* children = Find(v, "children")) {
-            const std::string at = Child(path, "children");
+            const CPath at = Child(path, "children");
             ExpectArray(*children, at);
             for (std::size_t i = 0; i < children->size(); ++i)
                 ReadNode((*children)[i], Child(at, i), index);
         }
     }
 
-    ULONG PropertyCode(const std::string& name, const std::string& path) const {
+    ULONG PropertyCode(const std::string& name, const CPath& path) const {
         for (const CNamed& n : kProperties)
             if (name == n.m_pszName)
                 return n.m_dwValue;
@@ -695,7 +744,7 @@ class CReader {
     }
 
     CRegistryProperty ReadProperty(const std::string& name, const Json& v,
-                                   const std::string& path) const {
+                                   const CPath& path) const {
         CRegistryProperty p;
         p.m_ulCode = PropertyCode(name, path);
         const bool multi = p.m_ulCode == CM_DRP_UPPERFILTERS || p.m_ulCode == CM_DRP_LOWERFILTERS;
@@ -720,7 +769,7 @@ class CReader {
         return p;
     }
 
-    void ReadNodeFaults(const Json& v, const std::string& path, CDevNodeFaults& f) const {
+    void ReadNodeFaults(const Json& v, const CPath& path, CDevNodeFaults& f) const {
         CheckKeys(v, path,
                   {"locate", "child", "sibling", "parent", "deviceId", "status",
                    "removalRelationsSize", "removalRelationsList", "properties", "childLink",
@@ -734,10 +783,10 @@ class CReader {
         ReadCmFault(v, path, "removalRelationsSize", f.m_optRemovalRelationsSize);
         ReadCmFault(v, path, "removalRelationsList", f.m_optRemovalRelationsList);
         if (const Json* props = Find(v, "properties")) {
-            const std::string at = Child(path, "properties");
+            const CPath at = Child(path, "properties");
             ExpectObject(*props, at);
             for (auto it = props->begin(); it != props->end(); ++it) {
-                const std::string pat = Child(at, it.key());
+                const CPath pat = Child(at, it.key());
                 f.m_vProperties.push_back({PropertyCode(it.key(), pat), CmFault(it.value(), pat)});
             }
         }
@@ -753,7 +802,7 @@ class CReader {
 
     // --- Volumes ----------------------------------------------------------------------
 
-    void ReadVolume(const Json& v, const std::string& path) {
+    void ReadVolume(const Json& v, const CPath& path) {
         CheckKeys(v, path, {"name", "letters", "interfacePath", "instanceId", "faults"});
         CVolume vol;
         const Json* name = Find(v, "name");
@@ -761,32 +810,32 @@ class CReader {
             Fail(path, "missing \"name\" (the volume name, \\\\?\\Volume{...}\\)");
         vol.m_strName = NonEmptyText(*name, Child(path, "name"));
         if (const Json* letters = Find(v, "letters")) {
-            const std::string at = Child(path, "letters");
+            const CPath at = Child(path, "letters");
             ExpectArray(*letters, at);
             for (std::size_t i = 0; i < letters->size(); ++i) {
-                const std::string lat = Child(at, i);
+                const CPath lat = Child(at, i);
                 const std::string s = Text((*letters)[i], lat);
                 const std::string u = Upper(s);
                 if (u.size() != 1 || u[0] < 'A' || u[0] > 'Z')
                     Fail(lat, "expected a drive letter \"A\"..\"Z\"");
-                auto [it, fresh] = m_mapLetters.emplace(u[0], lat);
+                auto [it, fresh] = m_mapLetters.emplace(u[0], lat.Str());
                 if (!fresh)
                     Fail(lat, "drive letter " + u + " is already used at " + it->second);
                 vol.m_vLetters.push_back(u[0]);
             }
         }
         if (const Json* p = Find(v, "interfacePath")) {
-            const std::string at = Child(path, "interfacePath");
+            const CPath at = Child(path, "interfacePath");
             vol.m_optInterfacePath = NonEmptyText(*p, at);
             Unique(m_mapInterfacePaths, *vol.m_optInterfacePath, at, "interface path");
         }
         if (const Json* id = Find(v, "instanceId")) {
-            const std::string at = Child(path, "instanceId");
+            const CPath at = Child(path, "instanceId");
             vol.m_optInstanceId = NonEmptyText(*id, at);
             CheckNodeRef(*vol.m_optInstanceId, at);
         }
         if (const Json* f = Find(v, "faults")) {
-            const std::string at = Child(path, "faults");
+            const CPath at = Child(path, "faults");
             CheckKeys(*f, at, {"rootMountPoint", "interfaceMountPoint", "interface"});
             if (const Json* c = Find(*f, "rootMountPoint"))
                 vol.m_faults.m_rootMountPoint = CallFault(*c, Child(at, "rootMountPoint"));
@@ -804,75 +853,97 @@ class CReader {
     std::map<int, std::string> m_mapHcd;
     std::map<std::string, std::string> m_mapInterfacePaths;
     std::map<std::string, std::string> m_mapHubNames;
-    std::map<std::string, std::string> m_mapInstanceIds;
+    // Upper-cased instance ID -> the node's index (its place in the fixture is made again
+    // from the tree only for the message when an ID comes twice).
+    std::unordered_map<std::string, std::size_t> m_mapInstanceIds;
+    bool m_bTreeGiven = false;
     std::map<char, std::string> m_mapLetters;
 };
 
-// Checks the structure while the text is parsed: rejects a key given twice in one object
-// (the JSON library would silently keep the last) and nesting deeper than
-// kMaxFixtureNesting, naming where it stands. The reader below recurses once per level, so
-// the bound also bounds its stack and the JSON pointers it keeps at hand.
-class CStructureCheck {
+// Builds the document from the parser's events and checks its structure on the way: rejects
+// a key given twice in one object (the JSON library would silently keep the last) and
+// nesting deeper than kMaxFixtureNesting, naming where it stands. The reader below recurses
+// once per level, so the bound also bounds its stack and the JSON pointers it keeps at hand.
+class CDocumentBuilder {
   public:
-    explicit CStructureCheck(const std::string& source) : m_strSource(source) {}
+    CDocumentBuilder(const std::string& source, Json& root) : m_strSource(source), m_root(root) {}
 
-    bool operator()(int, Json::parse_event_t event, Json& parsed) {
-        switch (event) {
-            case Json::parse_event_t::object_start:
-                m_vFrames.push_back({false, 0, {}, {}});
-                CheckDepth();
-                break;
-            case Json::parse_event_t::array_start:
-                m_vFrames.push_back({true, 0, {}, {}});
-                CheckDepth();
-                break;
-            case Json::parse_event_t::key: {
-                const std::string key = parsed.get<std::string>();
-                if (!m_vFrames.empty() && !m_vFrames.back().m_setKeys.insert(key).second)
-                    throw CFixtureError(m_strSource + ": " + Path() + "/" + PointerToken(key) +
-                                        ": the key is given twice in one object");
-                if (!m_vFrames.empty())
-                    m_vFrames.back().m_strKey = key;
-                break;
-            }
-            case Json::parse_event_t::object_end:
-            case Json::parse_event_t::array_end:
-                if (!m_vFrames.empty())
-                    m_vFrames.pop_back();
-                Completed();
-                break;
-            case Json::parse_event_t::value:
-                Completed();
-                break;
-        }
+    bool null() { return Put(nullptr); }
+    bool boolean(bool value) { return Put(value); }
+    bool number_integer(Json::number_integer_t value) { return Put(value); }
+    bool number_unsigned(Json::number_unsigned_t value) { return Put(value); }
+    bool number_float(Json::number_float_t value, const Json::string_t&) { return Put(value); }
+    bool string(Json::string_t& value) { return Put(std::move(value)); }
+    bool binary(Json::binary_t& value) { return Put(Json::binary(std::move(value))); }
+    bool start_object(std::size_t) { return Open(Json::object()); }
+    bool start_array(std::size_t) { return Open(Json::array()); }
+    bool end_object() { return Close(); }
+    bool end_array() { return Close(); }
+    bool key(Json::string_t& key) {
+        CFrame& frame = m_vFrames.back();
+        if (frame.m_pValue->contains(key))
+            throw CFixtureError(m_strSource + ": " + Path() + "/" + PointerToken(key) +
+                                ": the key is given twice in one object");
+        frame.m_pSlot = &(*frame.m_pValue)[key];
+        frame.m_strKey = std::move(key);
         return true;
+    }
+    // The parser's own errors go on as the exceptions they are.
+    template <class Exception>
+    bool parse_error(std::size_t, const std::string&, const Exception& error) {
+        throw error;
     }
 
   private:
     struct CFrame {
-        bool m_bArray;
-        std::size_t m_index;
-        std::set<std::string> m_setKeys;
-        std::string m_strKey;
+        Json* m_pValue;        // the object or array being filled
+        Json* m_pSlot;         // in an object: where the value of the last key goes
+        std::string m_strKey;  // in an object: the last key
     };
-    void Completed() {
-        if (!m_vFrames.empty() && m_vFrames.back().m_bArray)
-            ++m_vFrames.back().m_index;
+    // Places a value where the document stands and answers where it went.
+    Json* Place(Json&& value) {
+        if (m_vFrames.empty()) {
+            m_root = std::move(value);
+            return &m_root;
+        }
+        CFrame& frame = m_vFrames.back();
+        if (frame.m_pValue->is_array()) {
+            frame.m_pValue->push_back(std::move(value));
+            return &frame.m_pValue->back();
+        }
+        *frame.m_pSlot = std::move(value);
+        return frame.m_pSlot;
     }
-    void CheckDepth() const {
+    bool Put(Json&& value) {
+        Place(std::move(value));
+        return true;
+    }
+    bool Open(Json&& container) {
+        Json* at = Place(std::move(container));
+        m_vFrames.push_back({at, nullptr, {}});
         if (m_vFrames.size() > kMaxFixtureNesting)
             throw CFixtureError(m_strSource + ": " + Path() + ": nested deeper than " +
                                 std::to_string(kMaxFixtureNesting) +
                                 " levels of objects and arrays");
+        return true;
     }
+    bool Close() {
+        m_vFrames.pop_back();
+        return true;
+    }
+    // The JSON pointer of the innermost container: in each one around it, the element being
+    // read (its index, or its key).
     std::string Path() const {
         std::string out;
-        for (std::size_t i = 0; i + 1 < m_vFrames.size(); ++i)
-            out += "/" + (m_vFrames[i].m_bArray ? std::to_string(m_vFrames[i].m_index)
-                                                : PointerToken(m_vFrames[i].m_strKey));
+        for (std::size_t i = 0; i + 1 < m_vFrames.size(); ++i) {
+            const CFrame& f = m_vFrames[i];
+            out += "/" + (f.m_pValue->is_array() ? std::to_string(f.m_pValue->size() - 1)
+                                                 : PointerToken(f.m_strKey));
+        }
         return out;
     }
     std::string m_strSource;
+    Json& m_root;
     std::vector<CFrame> m_vFrames;
 };
 
@@ -882,7 +953,8 @@ CMachineModel LoadMachineText(const std::string& json, const std::string& source
     Json root;
     try {
         // Comments (// and /* */) are allowed: fixtures are written by hand.
-        root = Json::parse(json, CStructureCheck(sourceName), true, true);
+        CDocumentBuilder builder(sourceName, root);
+        Json::sax_parse(json, &builder, Json::input_format_t::json, true, true);
     } catch (const Json::parse_error& e) {
         // Line and column of the byte where the parser stopped.
         const std::size_t at = e.byte == 0 ? 0 : std::min<std::size_t>(e.byte - 1, json.size());
@@ -919,11 +991,14 @@ CMachineModel LoadMachineFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in)
         throw CFixtureError(path + ": cannot open the file");
-    std::ostringstream text;
-    text << in.rdbuf();
+    // Read whole, in blocks straight into the text (a machine of 1000 devices is 11 MB).
+    std::string text;
+    char block[64 * 1024];
+    while (in.read(block, sizeof block) || in.gcount() > 0)
+        text.append(block, static_cast<std::size_t>(in.gcount()));
     if (in.bad())
         throw CFixtureError(path + ": cannot read the file");
-    return LoadMachineText(text.str(), path);
+    return LoadMachineText(text, path);
 }
 
 }  // namespace ks
