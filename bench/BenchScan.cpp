@@ -241,6 +241,31 @@ void DriverKeySearch(benchmark::State& state) {
         std::chrono::duration<double, std::nano>(wall).count() / visited;
 }
 
+// What a run of keyscout-list --machine does besides the pass: reading the fixture into a
+// machine model, and making the model platform that answers from it.
+void LoadMachine(benchmark::State& state) {
+    const std::string file = ScaleMachine(state.range(0));
+    std::size_t nodes = 0;
+    for (auto _ : state) {
+        ks::CMachineModel model = ks::LoadMachineFile(file);
+        nodes = model.m_vNodes.size();
+        benchmark::DoNotOptimize(model);
+    }
+    state.counters["machine nodes"] = static_cast<double>(nodes);
+}
+
+void MakeModelPlatform(benchmark::State& state) {
+    const ks::CMachineModel model = ks::LoadMachineFile(ScaleMachine(state.range(0)));
+    for (auto _ : state) {
+        state.PauseTiming();
+        ks::CMachineModel copy = model;
+        state.ResumeTiming();
+        ks::CModelPlatform platform(std::move(copy));
+        benchmark::DoNotOptimize(platform);
+    }
+    state.counters["machine nodes"] = static_cast<double>(model.m_vNodes.size());
+}
+
 }  // namespace
 
 BENCHMARK_CAPTURE(ScanMachine, example_small, "example-small.json")->Unit(benchmark::kMicrosecond);
@@ -251,5 +276,7 @@ BENCHMARK_CAPTURE(ScanMachine, windows_desktop, "scan-windows-desktop.json")
 BENCHMARK(ScanScale)->Arg(10)->Arg(100)->Arg(300)->Arg(1000)->Unit(benchmark::kMillisecond);
 BENCHMARK(ScanWithoutSearch)->Arg(10)->Arg(100)->Arg(300)->Arg(1000)->Unit(benchmark::kMillisecond);
 BENCHMARK(DriverKeySearch)->Arg(10)->Arg(100)->Arg(300)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(LoadMachine)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(MakeModelPlatform)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();
