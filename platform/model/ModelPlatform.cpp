@@ -1366,8 +1366,8 @@ CONFIGRET CModelPlatform::CM_Get_Device_IDA(DEVINST devInst, char* buffer, ULONG
     return length == id.size() ? CR_SUCCESS : CR_BUFFER_SMALL;
 }
 
-std::string_view CModelPlatform::IdList(const char* filter, ULONG flags, CONFIGRET* result,
-                                        bool sizeQuery) {
+std::optional<std::string_view> CModelPlatform::IdList(const char* filter, ULONG flags,
+                                                       CONFIGRET* result, bool sizeQuery) {
     CState& st = *m_pState;
     if (flags == 0) {
         // Every present device.
@@ -1381,25 +1381,25 @@ std::string_view CModelPlatform::IdList(const char* filter, ULONG flags, CONFIGR
     }
     if (flags != CM_GETIDLIST_FILTER_REMOVALRELATIONS) {
         *result = kCrInvalidFlag;
-        return {};
+        return std::nullopt;
     }
     if (filter == nullptr) {
         *result = CR_INVALID_POINTER;
-        return {};
+        return std::nullopt;
     }
     auto index = FindNodeAnsi(filter);
     if (!index) {
         *result = CR_NO_SUCH_DEVNODE;
-        return {};
+        return std::nullopt;
     }
     TouchNode(*index);
     if (IsNodeGone(*index)) {
         *result = CR_NO_SUCH_DEVNODE;
-        return {};
+        return std::nullopt;
     }
     const CDevNodeFaults& f = m_model.m_vNodes[*index].m_faults;
     if (ApplyCmFault(sizeQuery ? f.m_optRemovalRelationsSize : f.m_optRemovalRelationsList, result))
-        return {};
+        return std::nullopt;
     std::optional<std::string>& list = st.m_vRelationLists[*index];
     if (!list) {
         list.emplace();
@@ -1417,9 +1417,8 @@ CONFIGRET CModelPlatform::CM_Get_Device_ID_List_SizeA(ULONG* length, const char*
     if (length == nullptr)
         return CR_INVALID_POINTER;
     CONFIGRET r = CR_FAILURE;
-    const std::string_view list = IdList(filter, flags, &r, true);
-    if (r == CR_SUCCESS)
-        *length = static_cast<ULONG>(list.size());
+    if (const auto list = IdList(filter, flags, &r, true))
+        *length = static_cast<ULONG>(list->size());
     return r;
 }
 
@@ -1429,12 +1428,12 @@ CONFIGRET CModelPlatform::CM_Get_Device_ID_ListA(const char* filter, char* buffe
     if (buffer == nullptr || length == 0)
         return CR_INVALID_POINTER;
     CONFIGRET r = CR_FAILURE;
-    const std::string_view list = IdList(filter, flags, &r, false);
-    if (r != CR_SUCCESS)
+    const auto list = IdList(filter, flags, &r, false);
+    if (!list)
         return r;
-    if (list.size() > length)
+    if (list->size() > length)
         return CR_BUFFER_SMALL;
-    std::memcpy(buffer, list.data(), list.size());
+    std::memcpy(buffer, list->data(), list->size());
     return CR_SUCCESS;
 }
 

@@ -162,9 +162,11 @@ class CModelPlatform : public IPlatform {
     std::optional<std::size_t> FindNodeAnsi(std::string_view ansiId) const;
     std::optional<std::size_t> FindNodeById(std::string_view instanceId) const;
     CONFIGRET Navigate(ENavigate which, DEVINST* target, DEVINST devInst, ULONG flags);
-    // The list a CM_Get_Device_ID_List call answers, its final NUL included; empty on
-    // failure, with the result in *result. It stays valid until the next call.
-    std::string_view IdList(const char* filter, ULONG flags, CONFIGRET* result, bool sizeQuery);
+    // The list a CM_Get_Device_ID_List call answers, its final NUL included, valid until the
+    // next call; none when the call is settled otherwise (a failure, or an injected fault
+    // that writes nothing), with the result in *result.
+    std::optional<std::string_view> IdList(const char* filter, ULONG flags, CONFIGRET* result,
+                                           bool sizeQuery);
 
     CMachineModel m_model;
     std::unique_ptr<CState> m_pState;  // handles, sets, fault and vanish counters

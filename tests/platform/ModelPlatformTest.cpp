@@ -679,8 +679,10 @@ TEST(ModelPlatform, RegistryPropertiesAndRemovalRelations) {
 TEST(ModelPlatform, InjectedConfigurationManagerFaults) {
     auto p = FromJson(R"({"deviceTree": {"children": [
         {"id": "A", "properties": {"SERVICE": "svc", "LOWERFILTERS": {"raw": [65, 66]}},
+         "removalRelations": ["B"],
          "faults": {"deviceId": "noWrite", "properties": {"SERVICE": "CR_BUFFER_SMALL", "DRIVER": "CR_FAILURE"},
-                    "childLink": "HTREE\\ROOT\\0"}},
+                    "childLink": "HTREE\\ROOT\\0", "removalRelationsSize": "noWrite",
+                    "removalRelationsList": "noWrite"}},
         {"id": "GHOST", "present": false},
         {"id": "B", "faults": {"vanishAfter": 2}, "children": [{"id": "B1"}]}
     ]}})");
@@ -689,6 +691,13 @@ TEST(ModelPlatform, InjectedConfigurationManagerFaults) {
     std::memset(id, 'x', sizeof(id));
     EXPECT_EQ(p->CM_Get_Device_IDA(a, id, sizeof(id), 0), CR_SUCCESS);
     EXPECT_EQ(id[0], 'x');  // claimed success, wrote nothing
+    ULONG relations = 77;
+    EXPECT_EQ(p->CM_Get_Device_ID_List_SizeA(&relations, "A", CM_GETIDLIST_FILTER_REMOVALRELATIONS),
+              CR_SUCCESS);
+    EXPECT_EQ(relations, 77u);
+    EXPECT_EQ(p->CM_Get_Device_ID_ListA("A", id, sizeof(id), CM_GETIDLIST_FILTER_REMOVALRELATIONS),
+              CR_SUCCESS);
+    EXPECT_EQ(id[0], 'x');
 
     ULONG length = 0;
     EXPECT_EQ(p->CM_Get_DevNode_Registry_PropertyA(a, CM_DRP_SERVICE, nullptr, nullptr, &length, 0),
