@@ -1,6 +1,7 @@
 #include "usb/UsbIoHandle.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "platform/Platform.h"
 #include "usb/UsbReplies.h"
@@ -8,25 +9,43 @@
 namespace ks {
 
 CString AnsiFromUtf16(const std::u16string& text) {
+    return AnsiFromUtf16(text.data(), text.size());
+}
+
+CString AnsiFromUtf16(const char16_t* text, std::size_t count) {
     std::size_t n = 0;
-    while (n < text.size() && text[n] != 0)
+    while (n < count && text[n] != 0)
         ++n;
     if (n == 0)
         return CString();
     IPlatform& p = Platform();
     const int units = static_cast<int>(n);
-    int needed = p.WideCharToMultiByte(CP_ACP, 0, text.data(), units, nullptr, 0, nullptr, nullptr);
+    int needed = p.WideCharToMultiByte(CP_ACP, 0, text, units, nullptr, 0, nullptr, nullptr);
     // No code page needs more than four bytes for one UTF-16 unit.
     if (needed <= 0 || static_cast<std::size_t>(needed) > 4 * n)
         return CString();
-    std::string out(static_cast<std::size_t>(needed), '\0');
-    int written =
-        p.WideCharToMultiByte(CP_ACP, 0, text.data(), units, out.data(), needed, nullptr, nullptr);
+    // Names and descriptor strings fit a buffer on the stack; only the text made of it is
+    // allocated.
+    char local[512];
+    std::string heap;
+    char* out = local;
+    if (static_cast<std::size_t>(needed) > sizeof local) {
+        heap.resize(static_cast<std::size_t>(needed));
+        out = heap.data();
+    }
+    int written = p.WideCharToMultiByte(CP_ACP, 0, text, units, out, needed, nullptr, nullptr);
     if (written <= 0)
         return CString();
-    out.resize(std::min<std::size_t>(static_cast<std::size_t>(written), out.size()));
-    return CString(std::move(out));
+    return CString(out, std::min(written, needed));
 }
+
+namespace {
+// The name in the `valid` bytes of a name reply, in the ANSI code page.
+CString NameFromReply(const unsigned char* reply, std::size_t valid, std::size_t offset) {
+    char16_t units[kMaxNameReplySize / 2];
+    return AnsiFromUtf16(units, Utf16UnitsFromReply(reply, valid, offset, units));
+}
+}  // namespace
 
 int CUsbIoHandle::Open() {
     Close();
@@ -61,14 +80,14 @@ int CUsbIoHandle::GetHcdName(DWORD code, bool sendInput, CString& name) {
     const std::uint32_t actual = ReadLe32(probe);
     if (actual <= kHcdNameProbeSize || actual > kMaxNameReplySize)
         return 0;
-    std::vector<unsigned char> reply(actual, 0);
+    unsigned char reply[kMaxNameReplySize];
+    std::memset(reply, 0, actual);
     returned = 0;
-    BOOL ok = Control(code, sendInput ? reply.data() : nullptr, sendInput ? actual : 0,
-                      reply.data(), actual, &returned, nullptr);
+    BOOL ok = Control(code, sendInput ? reply : nullptr, sendInput ? actual : 0, reply, actual,
+                      &returned, nullptr);
     if (ok == TRUE) {
         // Only the bytes that came back are read.
-        std::size_t valid = std::min<std::size_t>(returned, reply.size());
-        name = AnsiFromUtf16(Utf16FromReply(reply.data(), valid, kHcdNameTextOffset));
+        name = NameFromReply(reply, std::min<std::size_t>(returned, actual), kHcdNameTextOffset);
     }
     return ok;
 }
@@ -82,14 +101,13 @@ int CUsbIoHandle::GetPortName(DWORD code, int port, CString& name) {
     const std::uint32_t actual = ReadLe32(probe + kPortNameLengthOffset);
     if (actual <= kPortNameProbeSize || actual > kMaxNameReplySize)
         return 0;
-    std::vector<unsigned char> reply(actual, 0);
-    WriteLe32(reply.data(), static_cast<std::uint32_t>(port));
+    unsigned char reply[kMaxNameReplySize];
+    std::memset(reply, 0, actual);
+    WriteLe32(reply, static_cast<std::uint32_t>(port));
     returned = 0;
-    BOOL ok = Control(code, reply.data(), actual, reply.data(), actual, &returned, nullptr);
-    if (ok == TRUE) {
-        std::size_t valid = std::min<std::size_t>(returned, reply.size());
-        name = AnsiFromUtf16(Utf16FromReply(reply.data(), valid, kPortNameTextOffset));
-    }
+    BOOL ok = Control(code, reply, actual, reply, actual, &returned, nullptr);
+    if (ok == TRUE)
+        name = NameFromReply(reply, std::min<std::size_t>(returned, actual), kPortNameTextOffset);
     return ok;
 }
 

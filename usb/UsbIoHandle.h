@@ -21,6 +21,7 @@ using NodeInformation = std::array<BYTE, kNodeInformationSize>;
 
 // UTF-16 to the ANSI code page through the platform, up to the first NUL.
 CString AnsiFromUtf16(const std::u16string& text);
+CString AnsiFromUtf16(const char16_t* text, std::size_t count);
 
 class CUsbIoHandle {
   public:

@@ -4,14 +4,21 @@
 
 namespace ks {
 
-std::u16string Utf16FromReply(const unsigned char* reply, std::size_t size, std::size_t offset) {
-    std::u16string text;
+std::size_t Utf16UnitsFromReply(const unsigned char* reply, std::size_t size, std::size_t offset,
+                                char16_t* out) {
+    std::size_t n = 0;
     for (std::size_t i = offset; i + 1 < size; i += 2) {
-        char16_t u = ReadLe16(reply + i);
+        const char16_t u = ReadLe16(reply + i);
         if (u == 0)
             break;
-        text += u;
+        out[n++] = u;
     }
+    return n;
+}
+
+std::u16string Utf16FromReply(const unsigned char* reply, std::size_t size, std::size_t offset) {
+    std::u16string text(size > offset ? (size - offset) / 2 : 0, u'\0');
+    text.resize(Utf16UnitsFromReply(reply, size, offset, text.data()));
     return text;
 }
 

@@ -29,6 +29,10 @@ inline void WriteLe32(unsigned char* p, std::uint32_t v) {
 // The UTF-16 text that starts at `offset` of a reply of `size` valid bytes: up to its
 // first NUL code unit, or to the end of the valid bytes when the driver sent none.
 std::u16string Utf16FromReply(const unsigned char* reply, std::size_t size, std::size_t offset);
+// The same units written to `out`, which has room for (size - offset) / 2 of them; answers
+// how many there are.
+std::size_t Utf16UnitsFromReply(const unsigned char* reply, std::size_t size, std::size_t offset,
+                                char16_t* out);
 
 // A name reply's ActualLength is taken only within these bounds: at most this many bytes
 // are ever allocated for a host-controller or hub name (real ones are a few hundred).
