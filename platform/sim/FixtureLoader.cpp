@@ -66,7 +66,7 @@ CPath Child(const CPath& path, std::size_t index) {
 }
 
 struct CNamed {
-    const char* m_pszName;
+    std::string_view m_strName;
     std::uint32_t m_dwValue;
 };
 
@@ -111,7 +111,7 @@ constexpr CNamed kProperties[] = {
 std::string NameList(const CNamed* names, std::size_t count) {
     std::string out;
     for (std::size_t i = 0; i < count; ++i)
-        out += (i ? ", " : "") + std::string(names[i].m_pszName);
+        out += (i ? ", " : "") + std::string(names[i].m_strName);
     return out;
 }
 
@@ -139,9 +139,10 @@ class CReader {
         CheckKeys(root, "", {"controllers", "deviceTree", "volumes", "faults"});
         // The tree first: controllers and volumes refer to its nodes.
         m_bTreeGiven = Find(root, "deviceTree") != nullptr;
-        if (const Json* tree = Find(root, "deviceTree"))
+        if (const Json* tree = Find(root, "deviceTree")) {
+            m_model.m_vNodes.reserve(CountNodes(*tree));
             ReadNode(*tree, "/deviceTree", std::nullopt);
-        else
+        } else
             UniqueNode(m_model.m_vNodes[m_model.AddNode(RootNode(), std::nullopt)].m_strInstanceId,
                        "/deviceTree");
         if (const Json* list = Find(root, "controllers")) {
@@ -189,15 +190,13 @@ class CReader {
     }
 
     void CheckKeys(const Json& obj, const CPath& path,
-                   std::initializer_list<const char*> allowed) const {
+                   std::initializer_list<std::string_view> allowed) const {
         ExpectObject(obj, path);
         for (auto it = obj.begin(); it != obj.end(); ++it) {
-            bool known = false;
-            for (const char* k : allowed)
-                known = known || it.key() == k;
-            if (!known) {
+            const std::string_view key = it.key();
+            if (std::find(allowed.begin(), allowed.end(), key) == allowed.end()) {
                 std::string list;
-                for (const char* k : allowed)
+                for (std::string_view k : allowed)
                     list += (list.empty() ? "" : ", ") + std::string(k);
                 Fail(Child(path, it.key()), "unknown key (expected one of: " + list + ")");
             }
@@ -276,7 +275,7 @@ class CReader {
                         bool allowNumber) const {
         if (v.is_string()) {
             for (std::size_t i = 0; i < count; ++i)
-                if (v.get_ref<const std::string&>() == names[i].m_pszName)
+                if (v.get_ref<const std::string&>() == names[i].m_strName)
                     return names[i].m_dwValue;
         }
         const bool number = v.is_number_unsigned() ||
@@ -341,7 +340,7 @@ class CReader {
         }
         if (v.is_string() && v.get_ref<const std::string&>().rfind("0x", 0) != 0) {
             for (const CNamed& n : kConfigRets)
-                if (v.get_ref<const std::string&>() == n.m_pszName) {
+                if (v.get_ref<const std::string&>() == n.m_strName) {
                     f.m_crResult = n.m_dwValue;
                     return f;
                 }
@@ -426,6 +425,17 @@ class CReader {
         auto [it, fresh] = seen.emplace(Upper(name), at.Str());
         if (!fresh)
             Fail(at, std::string(what) + " \"" + name + "\" is already used at " + it->second);
+    }
+
+    // The nodes a tree holds, so that the model's node table is made once (the nesting of
+    // the document, and so this recursion, is bounded).
+    static std::size_t CountNodes(const Json& node) {
+        std::size_t count = 1;
+        if (const Json* children = node.is_object() ? Find(node, "children") : nullptr)
+            if (children->is_array())
+                for (const Json& child : *children)
+                    count += CountNodes(child);
+        return count;
     }
 
     // The instance ID of the node about to be added (it gets the next index) is new.
@@ -735,7 +745,7 @@ class CReader {
 
     ULONG PropertyCode(const std::string& name, const CPath& path) const {
         for (const CNamed& n : kProperties)
-            if (name == n.m_pszName)
+            if (name == n.m_strName)
                 return n.m_dwValue;
         if (name.rfind("0x", 0) == 0)
             return static_cast<ULONG>(Unsigned(Json(name), path, 0xFFFFFFFFu));
