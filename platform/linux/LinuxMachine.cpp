@@ -358,7 +358,9 @@ CMachineReader::ERead CMachineReader::ReadDevice(const std::string& path,
     // the block devices: the other class devices (SCSI generic, bsg, hidraw, input event
     // nodes) are ways into a device, not devices, as interfaces are on Windows.
     const std::optional<std::string> uevent = m_reader.ReadFile(path + "/uevent", 4096);
-    const std::optional<std::string> subsystemLink = m_reader.ReadLink(path + "/subsystem");
+    // (A folder without a uevent is no device, or one going: its link is not needed.)
+    const std::optional<std::string> subsystemLink =
+        uevent ? m_reader.ReadLink(path + "/subsystem") : std::nullopt;
     std::string subsystem;
     bool bus = false;
     bool usbByName = false;
