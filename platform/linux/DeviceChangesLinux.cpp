@@ -117,7 +117,7 @@ class CLinuxDeviceChangeWatch final : public IDeviceChangeWatch {
 
   private:
     static std::string Why(const char* what, int error) {
-        return std::string(what) + " (" + std::strerror(error != 0 ? error : EIO) + ")";
+        return std::string(what) + ": " + std::strerror(error != 0 ? error : EIO);
     }
 
     udev* m_pUdev = nullptr;
