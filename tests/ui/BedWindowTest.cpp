@@ -68,8 +68,7 @@ class BedWindowTest : public ::testing::Test {
     std::string Field(int id) { return WindowText(GetDlgItem(m_dialog.m_hWnd, id)); }
     // The selected line and the serial number the window shows, without touching the list.
     std::string Shown() {
-        return std::to_string(List().GetNextItem(-1, LVNI_SELECTED)) + " " +
-               Field(IDC_EDIT_SERIAL);
+        return std::to_string(List().GetNextItem(-1, LVNI_SELECTED)) + " " + Field(IDC_EDIT_SERIAL);
     }
     // Waits for `lines` lines, line `selected` selected and `serial` shown, sending the
     // device's event again now and then (see WaitFor).
