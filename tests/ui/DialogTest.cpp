@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/sim/FixtureLoader.h"
 #include "res/Version.h"
 #include "res/resource.h"
-#include "platform/sim/FixtureLoader.h"
 #include "tests/support/TestData.h"
 #include "tests/ui/UiTestSupport.h"
 #include "ui/KeyScoutDlg.h"
