@@ -408,13 +408,19 @@ HWND FindWindowExA(HWND parent, HWND after, const char* className, const char* w
 
 HMENU GetSystemMenu(HWND window, BOOL revert);
 BOOL AppendMenuA(HMENU menu, UINT flags, UINT_PTR id, const char* text);
+// The same with a UTF-16 text, which needs no ANSI code page that can spell it.
+BOOL AppendMenuW(HMENU menu, UINT flags, UINT_PTR id, const char16_t* text);
 int GetMenuItemCount(HMENU menu);
 UINT GetMenuItemID(HMENU menu, int position);  // 0 for a separator
 int GetMenuStringA(HMENU menu, UINT item, char* buffer, int max, UINT flags);
+int GetMenuStringW(HMENU menu, UINT item, char16_t* buffer, int max, UINT flags);
 UINT GetMenuState(HMENU menu, UINT item, UINT flags);
 
-// Resources of the program's own module (string table, icons).
+// Resources of the program's own module (string table, icons). LoadStringA gives a string
+// in the ANSI code page ('?' for what it cannot spell), LoadStringW as the resource holds it
+// (UTF-16); both copy at most max-1 units and a NUL, and answer the units copied.
 int LoadStringA(UINT id, char* buffer, int max);
+int LoadStringW(UINT id, char16_t* buffer, int max);
 HICON LoadIconA(UINT id);
 int GetSystemMetrics(int index);
 

@@ -1,5 +1,6 @@
 #include "ui/KeyScoutDlg.h"
 
+#include <iterator>
 #include <optional>
 
 #include "app/KeyScoutApp.h"
@@ -84,11 +85,12 @@ BOOL CKeyScoutDlg::OnInitDialog() {
     CDialog::OnInitDialog();
 
     if (HMENU menu = GetSystemMenu(FALSE); menu != nullptr) {
-        CString about;
-        about.LoadString(IDS_ABOUTBOX);
-        if (!about.IsEmpty()) {
-            AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
-            AppendMenuA(menu, MF_STRING, kAboutCommand, about);
+        // The item's text as the resource holds it, in UTF-16: the system's ANSI code page
+        // need not be the Japanese one that can spell it.
+        char16_t about[256] = {};
+        if (LoadStringW(IDS_ABOUTBOX, about, static_cast<int>(std::size(about))) > 0) {
+            AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+            AppendMenuW(menu, MF_STRING, kAboutCommand, about);
         }
     }
 

@@ -81,6 +81,24 @@ int LoadStringA(UINT id, char* buffer, int max) {
     return static_cast<int>(n);
 }
 
+int LoadStringW(UINT id, char16_t* buffer, int max) {
+    if (buffer == nullptr || max <= 0)
+        return 0;
+    buffer[0] = u'\0';
+    const CResourceFile* resources = detail::ProgramResources();
+    std::optional<std::u16string> text =
+        resources != nullptr ? FindString(*resources, id) : std::nullopt;
+    if (!text)
+        return 0;
+    // As much as fits, never a surrogate pair cut in two.
+    std::size_t n = std::min(text->size(), static_cast<std::size_t>(max - 1));
+    if (n > 0 && n < text->size() && (*text)[n - 1] >= 0xD800 && (*text)[n - 1] <= 0xDBFF)
+        --n;
+    std::copy_n(text->data(), n, buffer);
+    buffer[n] = u'\0';
+    return static_cast<int>(n);
+}
+
 HICON LoadIconA(UINT id) {
     const CResourceFile* resources = detail::ProgramResources();
     if (resources == nullptr || id > 0xFFFF)

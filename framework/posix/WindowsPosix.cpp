@@ -8,6 +8,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -16,6 +17,7 @@
 #include <mutex>
 #include <set>
 
+#include "framework/CodePage.h"
 #include "framework/Kernel.h"
 #include "framework/Messages.h"
 #include "framework/WinUser.h"
@@ -661,6 +663,14 @@ BOOL AppendMenuA(HMENU menu, UINT flags, UINT_PTR id, const char* text) {
     return TRUE;
 }
 
+BOOL AppendMenuW(HMENU menu, UINT flags, UINT_PTR id, const char16_t* text) {
+    // The menus keep their texts in the ANSI code page, which here is UTF-8: nothing is lost.
+    std::string ansi;
+    if (text != nullptr)
+        ansi = Utf16ToAnsi(text, std::char_traits<char16_t>::length(text));
+    return AppendMenuA(menu, flags, id, text != nullptr ? ansi.c_str() : nullptr);
+}
+
 int GetMenuItemCount(HMENU menu) {
     detail::CMenuData* data = detail::MenuOf(menu);
     return data != nullptr ? static_cast<int>(data->items.size()) : -1;
@@ -697,6 +707,19 @@ int GetMenuStringA(HMENU menu, UINT item, char* buffer, int max, UINT flags) {
     const std::size_t n = std::min(i->text.size(), static_cast<std::size_t>(max - 1));
     std::memcpy(buffer, i->text.data(), n);
     buffer[n] = '\0';
+    return static_cast<int>(n);
+}
+
+int GetMenuStringW(HMENU menu, UINT item, char16_t* buffer, int max, UINT flags) {
+    const detail::CMenuItem* i = MenuItem(menu, item, flags);
+    if (i == nullptr)
+        return 0;
+    const std::u16string text = Utf8ToUtf16(i->text);
+    if (buffer == nullptr || max <= 0)
+        return static_cast<int>(text.size());
+    const std::size_t n = std::min(text.size(), static_cast<std::size_t>(max - 1));
+    std::copy_n(text.data(), n, buffer);
+    buffer[n] = u'\0';
     return static_cast<int>(n);
 }
 

@@ -468,6 +468,21 @@ BOOL AppendMenuA(HMENU menu, UINT flags, UINT_PTR id, const char* text) {
     return ::AppendMenuA(reinterpret_cast<::HMENU>(menu), flags, id, text);
 }
 
+// UTF-16 texts: the framework's char16_t is Windows' WCHAR.
+static_assert(sizeof(char16_t) == sizeof(::WCHAR));
+namespace {
+const ::WCHAR* Wide(const char16_t* text) {
+    return reinterpret_cast<const ::WCHAR*>(text);
+}
+::WCHAR* Wide(char16_t* text) {
+    return reinterpret_cast<::WCHAR*>(text);
+}
+}  // namespace
+
+BOOL AppendMenuW(HMENU menu, UINT flags, UINT_PTR id, const char16_t* text) {
+    return ::AppendMenuW(reinterpret_cast<::HMENU>(menu), flags, id, Wide(text));
+}
+
 int GetMenuItemCount(HMENU menu) {
     return ::GetMenuItemCount(reinterpret_cast<::HMENU>(menu));
 }
@@ -480,12 +495,23 @@ int GetMenuStringA(HMENU menu, UINT item, char* buffer, int max, UINT flags) {
     return ::GetMenuStringA(reinterpret_cast<::HMENU>(menu), item, buffer, max, flags);
 }
 
+int GetMenuStringW(HMENU menu, UINT item, char16_t* buffer, int max, UINT flags) {
+    return ::GetMenuStringW(reinterpret_cast<::HMENU>(menu), item, Wide(buffer), max, flags);
+}
+
 UINT GetMenuState(HMENU menu, UINT item, UINT flags) {
     return ::GetMenuState(reinterpret_cast<::HMENU>(menu), item, flags);
 }
 
 int LoadStringA(UINT id, char* buffer, int max) {
     return ::LoadStringA(Module(), id, buffer, max);
+}
+
+int LoadStringW(UINT id, char16_t* buffer, int max) {
+    // A max of 0 would ask for a pointer to the resource itself instead of a copy.
+    if (buffer == nullptr || max <= 0)
+        return 0;
+    return ::LoadStringW(Module(), id, Wide(buffer), max);
 }
 
 HICON LoadIconA(UINT id) {

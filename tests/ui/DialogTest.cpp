@@ -4,10 +4,14 @@
 // the program.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "framework/CodePage.h"
 #include "platform/sim/FixtureLoader.h"
 #include "res/Version.h"
 #include "res/resource.h"
@@ -423,6 +427,33 @@ TEST_F(KeyScoutDlgTest, TheSystemMenuOpensTheAboutBoxWhoseOkClosesIt) {
     EXPECT_EQ(List().GetItemCount(), 3);
     EXPECT_EQ(List().GetNextItem(-1, LVNI_SELECTED), 0);
     ExpectShows(*Published().GetAt(0));
+}
+
+// Run also where the ANSI code page cannot spell Japanese (ui_menu_text_1252, _936 under
+// Wine): the item reads as the string table holds it, not as the code page would garble it.
+TEST_F(KeyScoutDlgTest, TheAboutItemIsTheResourcesOwnTextWhateverTheCodePage) {
+    if (const char* expected = std::getenv("KS_EXPECT_CODE_PAGE")) {
+        ASSERT_EQ(GetAnsiCodePage(), static_cast<UINT>(std::atoi(expected)))
+            << "the run does not have the code page it asks for";
+    }
+    Open("ui-no-devices.json");
+    const std::u16string resource = u"KeyScout のバージョン情報(&A)...";
+    char16_t loaded[64] = {};
+    EXPECT_EQ(LoadStringW(IDS_ABOUTBOX, loaded, 64), static_cast<int>(resource.size()));
+    EXPECT_EQ(std::u16string(loaded), resource);
+    HMENU menu = GetSystemMenu(m_dialog.m_hWnd, FALSE);
+    ASSERT_NE(menu, nullptr);
+    const int count = GetMenuItemCount(menu);
+    ASSERT_GE(count, 2);
+    ASSERT_EQ(GetMenuItemID(menu, count - 1), 0x0010u);
+    char16_t text[64] = {};
+    EXPECT_EQ(GetMenuStringW(menu, static_cast<UINT>(count - 1), text, 64, MF_BYPOSITION),
+              static_cast<int>(resource.size()));
+    EXPECT_EQ(std::u16string(text), resource) << Utf16ToUtf8(text);
+    // The same item by its command.
+    std::fill(std::begin(text), std::end(text), u'\0');
+    GetMenuStringW(menu, 0x0010, text, 64, MF_BYCOMMAND);
+    EXPECT_EQ(std::u16string(text), resource);
 }
 
 // A text on one line, with nothing in it that acts on the display.
