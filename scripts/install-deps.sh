@@ -7,7 +7,8 @@
 # the Japanese locale and fonts the dialogs are rendered with, Xvfb and xdotool for
 # the window tests and screenshots, Python 3 and ImageMagick for the artwork
 # (scripts/make-art.py, scripts/check-art.sh), and python3-jsonschema, which holds
-# keyscout-list's JSON to its schema.
+# keyscout-list's JSON to its schema; dpkg-dev (dpkg-shlibdeps, for the package's
+# Depends), lintian and man-db for the release (scripts/release.sh).
 # Safe to run again: packages already present are left as they are.
 set -euo pipefail
 
@@ -23,6 +24,7 @@ pkgs=(
   qt6-base-dev libxcb1-dev libudev-dev
   umockdev libumockdev-dev usbutils strace udev
   xvfb xauth xdotool imagemagick fonts-ipafont-gothic fonts-wine locales
+  dpkg-dev lintian man-db
 )
 
 missing=()
