@@ -81,12 +81,12 @@ build() {
   (cd "$out" && sha256sum "$zip_name" "$deb_name" > SHA256SUMS)
 }
 
-started=$(date +%s)
+first=$(date +%s)
 build "$work/a"
-first=$(($(date +%s) - started))
 if [ "$once" -eq 0 ]; then
   # Another folder, another time: nothing of either may reach the files.
   sleep 2
+  second=$(date +%s)
   build "$work/b"
   echo "=== release: the two builds"
   if ! cmp -s "$work/a/out/SHA256SUMS" "$work/b/out/SHA256SUMS"; then
@@ -108,7 +108,8 @@ if [ "$once" -eq 0 ]; then
   for f in app/KeyScout.exe tools/keyscout-list/keyscout-list.exe; do
     cmp "$work/a/src/build/release-win32/$f" "$work/b/src/build/release-win32/$f"
   done
-  echo "ok: the same bytes from $work/a and $work/b, built $(( $(date +%s) - started - first )) s apart at the latest"
+  echo "ok: the same bytes from two builds: in $work/a from $(date -u -d "@$first" +%T)," \
+       "in $work/b from $(date -u -d "@$second" +%T) UTC"
   sed 's/^/  /' "$work/a/out/SHA256SUMS"
 fi
 
