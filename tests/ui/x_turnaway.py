@@ -78,6 +78,16 @@ def end(*_):
 signal.signal(signal.SIGTERM, end)
 signal.signal(signal.SIGALRM, end)
 signal.alarm(120)
+# A socket file that nobody listens at is what an ended stand-in left behind.
+probe = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+try:
+    probe.connect(path)
+    sys.exit("x_turnaway.py: %s is in use" % path)
+except ConnectionRefusedError:
+    os.unlink(path)
+except FileNotFoundError:
+    pass
+probe.close()
 listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
 listener.bind(path)
 listener.listen(16)
