@@ -2,8 +2,10 @@
 # Installs what a fresh Debian 12 machine lacks to build and test KeyScout:
 # the native toolchain, the mingw-w64 cross compiler for the 32-bit Windows
 # build, Wine (32-bit) to run that build, Qt 6 and udev for the Linux desktop
-# build, umockdev test beds with lsusb and strace to judge the Linux backend by, udev's
-# hardware database with udevadm (the beds whose names it gives are compared with it),
+# build, umockdev test beds with lsusb and strace to judge the Linux backend by (with
+# the GObject bindings and the accessibility bus that the soak of device changes drives
+# the beds and reads the window by), udev's hardware database with udevadm (the beds
+# whose names it gives are compared with it),
 # the Japanese locale and fonts the dialogs are rendered with, Xvfb and xdotool for
 # the window tests and screenshots, Python 3 and ImageMagick for the artwork
 # (scripts/make-art.py, scripts/check-art.sh), and python3-jsonschema, which holds
@@ -23,6 +25,7 @@ pkgs=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-i686-dev
   qt6-base-dev libxcb1-dev libudev-dev
   umockdev libumockdev-dev usbutils strace udev
+  python3-gi gir1.2-umockdev-1.0 gir1.2-atspi-2.0 at-spi2-core dbus
   xvfb xauth xdotool imagemagick fonts-ipafont-gothic fonts-wine locales
   dpkg-dev lintian man-db
 )
