@@ -15,6 +15,7 @@
 #include "platform/model/ModelPlatform.h"
 #include "platform/sim/FixtureLoader.h"
 #include "tests/support/TestData.h"
+#include "tests/support/WaitBound.h"
 #include "worker/KeyScoutThread.h"
 
 namespace ks {
@@ -45,17 +46,23 @@ CDeviceRecordList ScanThroughWorker(const std::string& fixture) {
     worker->RegisterWindow(window.GetSafeHwnd(), WM_KEYSCOUT_SCAN);
     worker->RequestScan();
     // Bounded: a worker that never notifies fails here, with a message.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(test::WaitBound(30000));
     MSG msg;
     while (window.m_notifications == 0 && std::chrono::steady_clock::now() < deadline) {
         while (PeekMessage(&msg, TRUE))
             DispatchMessage(&msg);
         Sleep(1);
     }
-    EXPECT_EQ(window.m_notifications, 1) << "the worker did not announce its results in 30 s";
+    if (window.m_notifications == 0)
+        test::NoteStall();
+    EXPECT_EQ(window.m_notifications, 1) << "the worker did not announce its results";
     worker->GetResults(records);
     worker->UnregisterWindow(window.GetSafeHwnd());
-    EXPECT_TRUE(StopScanThread(worker, 30000)) << "the worker did not end after its quit";
+    const bool ended = StopScanThread(worker, test::WaitBound(30000));
+    if (!ended)
+        test::NoteStall();
+    EXPECT_TRUE(ended) << "the worker did not end after its quit";
     window.DestroyWindow();
     EXPECT_EQ(platform.OpenHandleCount(), 0u);
     EXPECT_EQ(platform.OpenDeviceInfoSetCount(), 0u);

@@ -49,9 +49,12 @@ done
 check "the process of KeyScout.exe is found" yes "$([ -n "${proc:-}" ] && echo yes)"
 
 warmup=$((changes / 10))
-# The first pass, when the window opened, shows what one pass asks.
+# One broadcast to the settled window shows what one pass asks.
 settle || echo "  (it did not settle after the window opened)"
-per_pass=$(scans)
+before=$(scans)
+"$wine" "$post" KeyScout 1 0 >/dev/null 2>&1
+settle || echo "  (it did not settle after one broadcast)"
+per_pass=$(($(scans) - before))
 "$wine" "$post" KeyScout "$warmup" 1 >/dev/null 2>&1
 settle || echo "  (it did not settle after the warm-up)"
 rss0=$(resident "$proc") fds0=$(descriptors "$proc") scans0=$(scans)

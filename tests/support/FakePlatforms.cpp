@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "tests/support/WaitBound.h"
+
 namespace ks::test {
 
 HANDLE CFakeGatedPlatform::CreateFileA(const char* path, DWORD, DWORD, void*, DWORD, DWORD,
@@ -22,8 +24,13 @@ void CPassGate::Enter() {
 }
 
 bool CPassGate::WaitForPassesStarted(int count) {
+    const auto bound = std::chrono::milliseconds(WaitBound(static_cast<DWORD>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(kGateWaitLimit).count())));
     std::unique_lock<std::mutex> lock(m_mutex);
-    return m_cv.wait_for(lock, kGateWaitLimit, [&] { return m_started >= count; });
+    if (m_cv.wait_for(lock, bound, [&] { return m_started >= count; }))
+        return true;
+    NoteStall();
+    return false;
 }
 
 void CPassGate::ReleaseOne() {

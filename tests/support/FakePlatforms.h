@@ -65,7 +65,8 @@ class CFakeEmptyPlatform : public IPlatform {
 };
 
 // Every wait here has a bound, so that a worker that never comes fails its test with a
-// message instead of running into CTest's time-out.
+// message instead of running into CTest's time-out (a shorter one after a first stall:
+// WaitBound.h).
 inline constexpr std::chrono::seconds kGateWaitLimit{30};
 
 class CPassGate {
@@ -74,8 +75,8 @@ class CPassGate {
     // it is released. A pass held longer than kGateWaitLimit twice over goes on, with a
     // message: the test that held it has failed or forgotten it.
     void Enter();
-    // Blocks until `count` passes have started (reached the gate), at most kGateWaitLimit;
-    // false if they have not.
+    // Blocks until `count` passes have started (reached the gate), at most kGateWaitLimit
+    // (WaitBound); false if they have not.
     [[nodiscard]] bool WaitForPassesStarted(int count);
     // Lets one more held pass through; Open() lets every pass through from now on.
     void ReleaseOne();

@@ -16,6 +16,7 @@
 #include "res/Version.h"
 #include "res/resource.h"
 #include "tests/support/TestData.h"
+#include "tests/support/WaitBound.h"
 #include "tests/ui/UiTestSupport.h"
 #include "ui/KeyScoutDlg.h"
 #include "worker/KeyScoutThread.h"
@@ -110,8 +111,7 @@ class KeyScoutDlgTest : public ::testing::Test {
 
     // Waits until the worker has finished a pass, then runs what it posted to the window.
     bool WaitForPublishedScan() {
-        if (WaitForSingleObject(TheApp().m_pScanThread->m_scanDoneEvent.m_hObject, 20000) !=
-            WAIT_OBJECT_0)
+        if (BoundedWait(TheApp().m_pScanThread->m_scanDoneEvent.m_hObject, 20000) != WAIT_OBJECT_0)
             return false;
         PumpPending(m_dialog.m_hWnd);
         return true;
@@ -505,8 +505,7 @@ TEST_F(KeyScoutDlgTest, TheWindowUnregistersWhenItGoesAndGetsNoMoreNotifications
     // Gone from the worker's table at once, not only when the next pass prunes it.
     EXPECT_TRUE(CKeyScoutThreadProbe::Windows(worker).empty());
     TheApp().m_pScanThread->RequestScan();
-    ASSERT_EQ(WaitForSingleObject(TheApp().m_pScanThread->m_scanDoneEvent.m_hObject, 20000),
-              WAIT_OBJECT_0);
+    ASSERT_EQ(BoundedWait(TheApp().m_pScanThread->m_scanDoneEvent.m_hObject, 20000), WAIT_OBJECT_0);
     MSG msg;
     int toGone = 0;
     while (PeekMessage(&msg, TRUE))

@@ -8,8 +8,10 @@
 #include <vector>
 
 #include "framework/CodePage.h"
+#include "listing/ScanThreadControl.h"
 #include "platform/sim/FixtureLoader.h"
 #include "tests/support/TestData.h"
+#include "tests/support/WaitBound.h"
 
 namespace ks::test {
 
@@ -21,6 +23,11 @@ CUiTestApp& TheApp() {
 
 namespace {
 const bool g_appMade = (TheApp(), true);
+}
+
+void CUiTestApp::StopScanThread() {
+    if (m_pScanThread != nullptr && !ks::StopScanThread(m_pScanThread, WaitBound(m_dwStopTimeout)))
+        NoteStall();
 }
 
 std::string Ansi(const std::string& utf8) {
@@ -48,13 +55,15 @@ void PumpPending(HWND dialog) {
 
 bool PumpUntil(const std::function<bool()>& done, HWND dialog, unsigned timeoutMs) {
     using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(WaitBound(timeoutMs));
     for (;;) {
         PumpPending(dialog);
         if (done())
             return true;
-        if (Clock::now() >= deadline)
+        if (Clock::now() >= deadline) {
+            NoteStall();
             return false;
+        }
         Sleep(2);
     }
 }

@@ -21,6 +21,11 @@
 namespace ks::test {
 
 class CUiTestApp : public CKeyScoutApp {
+  public:
+    // The program's stop, with the tests' bound on the wait (tests/support/WaitBound.h): a
+    // worker that does not end is a stall.
+    void StopScanThread();
+
   protected:
     void RunMainWindow() override {}
 };
@@ -33,7 +38,8 @@ std::string Utf8(const std::string& ansi);
 // Runs the messages queued for this thread, as a dialog's loop would (keyboard handling of
 // `dialog` included).
 void PumpPending(HWND dialog = 0);
-// Runs messages until `done` answers true or `timeoutMs` has passed; true when done.
+// Runs messages until `done` answers true or `timeoutMs` has passed (less after a stall:
+// tests/support/WaitBound.h); true when done.
 bool PumpUntil(const std::function<bool()>& done, HWND dialog = 0, unsigned timeoutMs = 20000);
 
 // A simulated machine from a fixture (tests/data), installed as the platform for the

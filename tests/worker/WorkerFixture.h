@@ -10,11 +10,13 @@
 #include "framework/Wnd.h"
 #include "listing/ScanThreadControl.h"
 #include "tests/support/FakePlatforms.h"
+#include "tests/support/WaitBound.h"
 #include "worker/KeyScoutThread.h"
 
 namespace ks::test {
 
-constexpr DWORD kLimit = 30000;  // ms: far beyond what any step here takes
+constexpr DWORD kLimit = 30000;       // ms: far beyond what any step here takes
+constexpr DWORD kStartLimit = 10000;  // ms: for the worker's thread to begin
 
 class CCountingWindow : public CWnd {
   public:
@@ -37,11 +39,16 @@ class WorkerTest : public ::testing::Test {
         StartScanThread(m_worker);
         ASSERT_NE(m_worker, nullptr);
         m_worker->RegisterWindow(m_window.GetSafeHwnd(), WM_KEYSCOUT_SCAN);
+        ASSERT_EQ(BoundedWait(m_worker->m_startedEvent.m_hObject, kStartLimit), WAIT_OBJECT_0)
+            << "the worker's thread did not start: InitInstance never ran after ResumeThread";
     }
     // Opens the gate, quits the worker and waits for its thread to end.
     void Stop() {
         m_platform.Open();
-        ASSERT_TRUE(StopScanThread(m_worker, kLimit)) << "the worker did not end after its quit";
+        const bool ended = StopScanThread(m_worker, WaitBound(kLimit));
+        if (!ended)
+            NoteStall();
+        ASSERT_TRUE(ended) << "the worker did not end after its quit";
     }
     // Dispatches what is queued for this thread; counts messages addressed to `other`.
     int Drain(HWND other = 0) {

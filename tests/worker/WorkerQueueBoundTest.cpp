@@ -26,17 +26,19 @@ TEST_F(WorkerTest, ARequestThatCouldNotQueueItsPassLeavesTheNextOneFreeToQueue) 
     m_worker->ResumeThread();
     // The worker drains the fillers; a post that goes through shows there is room again.
     bool room = false;
-    for (DWORD waited = 0; !room && waited < kLimit; waited += 10) {
+    for (DWORD waited = 0; !room && waited < WaitBound(kLimit); waited += 10) {
         room = m_worker->PostThreadMessage(kFiller, 0, 0) != FALSE;
         if (!room)
             Sleep(10);
     }
+    if (!room)
+        NoteStall();
     ASSERT_TRUE(room) << "the worker never emptied its queue";
     m_worker->RequestScan();
     ASSERT_TRUE(m_platform.WaitForPassesStarted(1))
         << "a request after one that could not post queued no pass: the worker still counted "
            "the failed one as queued";
-    ASSERT_EQ(WaitForSingleObject(m_worker->m_scanDoneEvent.m_hObject, kLimit), WAIT_OBJECT_0)
+    ASSERT_EQ(BoundedWait(m_worker->m_scanDoneEvent.m_hObject, kLimit), WAIT_OBJECT_0)
         << "the pass did not finish";
     Stop();
     Drain();

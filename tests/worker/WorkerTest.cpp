@@ -24,6 +24,7 @@ struct CKeyScoutThreadProbe {
 
 namespace {
 
+using test::BoundedWait;
 using test::CCountingWindow;
 using test::kLimit;
 using test::WorkerTest;
@@ -56,7 +57,7 @@ TEST_F(WorkerTest, RequestsWhileIdleFoldIntoTheOnePassTheyQueue) {
     m_platform.Open();
     m_worker->ResumeThread();
     ASSERT_TRUE(m_platform.WaitForPassesStarted(1)) << "the queued pass did not start";
-    ASSERT_EQ(WaitForSingleObject(m_worker->m_scanDoneEvent.m_hObject, kLimit), WAIT_OBJECT_0)
+    ASSERT_EQ(BoundedWait(m_worker->m_scanDoneEvent.m_hObject, kLimit), WAIT_OBJECT_0)
         << "the queued pass did not finish";
     // Idle again: the next request queues a pass of its own.
     m_worker->RequestScan();
@@ -76,10 +77,10 @@ TEST_F(WorkerTest, RequestLandingAfterTheLastCheckIsServed) {
     // the worker is when it lands (before or after its last look at the rescan flag), the
     // request must be served by exactly one more pass.
     CGuardedValue<int>& busy = CKeyScoutThreadProbe::Busy(*m_worker);
-    ASSERT_EQ(WaitForSingleObject(busy.m_hSemaphore, kLimit), WAIT_OBJECT_0)
+    ASSERT_EQ(BoundedWait(busy.m_hSemaphore, kLimit), WAIT_OBJECT_0)
         << "the busy flag's guard was never free";
     m_platform.ReleaseOne();
-    ASSERT_EQ(WaitForSingleObject(m_worker->m_scanDoneEvent.m_hObject, kLimit), WAIT_OBJECT_0)
+    ASSERT_EQ(BoundedWait(m_worker->m_scanDoneEvent.m_hObject, kLimit), WAIT_OBJECT_0)
         << "no pass finished";
     CKeyScoutThreadProbe::Rescan(*m_worker).Write(1);
     ReleaseSemaphore(busy.m_hSemaphore, 1, nullptr);
@@ -104,7 +105,7 @@ TEST_F(WorkerTest, QuitDuringAPassTakesEffectAfterThePassAndItsRescan) {
     EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_TIMEOUT)
         << "the worker quit in the middle of its work";
     m_platform.ReleaseOne();
-    EXPECT_EQ(WaitForSingleObject(thread, kLimit), WAIT_OBJECT_0) << "the worker did not quit";
+    EXPECT_EQ(BoundedWait(thread, kLimit), WAIT_OBJECT_0) << "the worker did not quit";
     CloseHandle(thread);
     m_worker = nullptr;  // it has deleted itself
     Drain();
@@ -124,7 +125,7 @@ TEST_F(WorkerTest, WindowsGetTheirFirstMessageAndDeadOnesNothing) {
     ASSERT_TRUE(m_platform.WaitForPassesStarted(1)) << "pass 1 did not start";
     gone.DestroyWindow();
     m_platform.ReleaseOne();
-    ASSERT_EQ(WaitForSingleObject(m_worker->m_scanDoneEvent.m_hObject, kLimit), WAIT_OBJECT_0)
+    ASSERT_EQ(BoundedWait(m_worker->m_scanDoneEvent.m_hObject, kLimit), WAIT_OBJECT_0)
         << "no pass finished";
     EXPECT_EQ(Drain(goneHandle), 0);
     EXPECT_EQ(Notifications(), 1);
@@ -135,7 +136,7 @@ TEST_F(WorkerTest, WindowsGetTheirFirstMessageAndDeadOnesNothing) {
     // (a RequestScan then would only be folded into a pass without pruning).
     m_platform.Open();
     m_worker->PostThreadMessage(WM_KEYSCOUT_SCAN, 0, 0);
-    ASSERT_EQ(WaitForSingleObject(m_worker->m_scanDoneEvent.m_hObject, kLimit), WAIT_OBJECT_0)
+    ASSERT_EQ(BoundedWait(m_worker->m_scanDoneEvent.m_hObject, kLimit), WAIT_OBJECT_0)
         << "no pass finished";
     auto windows = CKeyScoutThreadProbe::Windows(*m_worker);
     EXPECT_EQ(windows.count(goneHandle), 0u);
@@ -155,7 +156,7 @@ TEST_F(WorkerTest, UnregisteredWindowIsNotNotifiedAndResultsStartEmpty) {
     m_worker->UnregisterWindow(m_window.GetSafeHwnd());
     m_worker->UnregisterWindow(m_window.GetSafeHwnd() + 1000);  // never registered: no effect
     m_platform.ReleaseOne();
-    ASSERT_EQ(WaitForSingleObject(m_worker->m_scanDoneEvent.m_hObject, kLimit), WAIT_OBJECT_0)
+    ASSERT_EQ(BoundedWait(m_worker->m_scanDoneEvent.m_hObject, kLimit), WAIT_OBJECT_0)
         << "no pass finished";
     Stop();
     Drain();
@@ -171,14 +172,14 @@ TEST_F(WorkerTest, APassThatFindsNothingStillPublishesItsEmptyList) {
         CModelPlatform machine(LoadMachineFile(test::DataPath("ui-three-devices.json")));
         CPlatformScope withDevices(machine);
         m_worker->RequestScan();
-        ASSERT_EQ(WaitForSingleObject(m_worker->m_scanDoneEvent.m_hObject, kLimit), WAIT_OBJECT_0)
+        ASSERT_EQ(BoundedWait(m_worker->m_scanDoneEvent.m_hObject, kLimit), WAIT_OBJECT_0)
             << "the pass over the machine with devices did not finish";
         CDeviceRecordList records;
         m_worker->GetResults(records);
         ASSERT_EQ(records.GetCount(), 3);
     }
     m_worker->RequestScan();  // now over the empty machine
-    ASSERT_EQ(WaitForSingleObject(m_worker->m_scanDoneEvent.m_hObject, kLimit), WAIT_OBJECT_0)
+    ASSERT_EQ(BoundedWait(m_worker->m_scanDoneEvent.m_hObject, kLimit), WAIT_OBJECT_0)
         << "the pass over the empty machine did not finish";
     CDeviceRecordList records;
     m_worker->GetResults(records);
