@@ -158,7 +158,15 @@ class WindowView:
         # Into the process's own environment: the bed's folder is there too (umockdev sets
         # it below Python's copy), and the program inherits both.
         os.environ["QT_LINUX_ACCESSIBILITY_ALWAYS_ON"] = "1"
-        self.proc = subprocess.Popen([PROGRAM], stderr=subprocess.DEVNULL)
+        # A copy that ends at once, quietly, found another copy running (one of another
+        # test run on this machine): try again while that one lasts, at most 30 s.
+        for _ in range(30):
+            self.proc = subprocess.Popen([PROGRAM], stderr=subprocess.DEVNULL)
+            try:
+                if self.proc.wait(1) != 0:
+                    break
+            except subprocess.TimeoutExpired:
+                break
         self.lists = 0
         self.state = None
 
