@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Makes the release of the commit that is checked out, into dist/:
-#   KeyScout-<version>-win32.zip   KeyScout.exe, keyscout-list.exe, the licences, a read-me
+#   KeyScout-<version>-win32.zip   KeyScout.exe, keyscout-list.exe, the licences, the history,
+#                                  a read-me
 #   keyscout_<version>_amd64.deb   the Linux programs, man pages, desktop entry and icons
 #   SHA256SUMS                     the SHA-256 of both
 #   BUILDINFO.txt                  the commit and the tools that made them
@@ -76,6 +77,7 @@ build() {
   cp "$src/docs/keyscout-list.schema.json" "$z/"
   python3 "$src/scripts/release_tools.py" windows-text "$src/packaging/windows/README.txt.in" "$z/README.txt" "$version"
   python3 "$src/scripts/release_tools.py" windows-text "$src/LICENSE" "$z/LICENSE.txt" "$version"
+  python3 "$src/scripts/release_tools.py" windows-text "$src/CHANGELOG.md" "$z/CHANGELOG.txt" "$version"
   python3 "$src/scripts/release_tools.py" windows-text "$src/packaging/windows/THIRD-PARTY-NOTICES.txt" "$z/THIRD-PARTY-NOTICES.txt" "$version"
   python3 "$src/scripts/release_tools.py" zip "$out/$zip_name" "$z" "$SOURCE_DATE_EPOCH"
   (cd "$out" && sha256sum "$zip_name" "$deb_name" > SHA256SUMS)
@@ -121,7 +123,7 @@ bad() { echo "FAILED: $1"; status=1; }
 
 echo "=== release: checks"
 # lintian: no error (warnings are shown).
-if lintian --fail-on error --suppress-tags binary-has-unneeded-section "$out/$deb_name"; then
+if lintian --fail-on error "$out/$deb_name"; then
   ok "lintian reports no error on $deb_name"
 else
   bad "lintian reports errors on $deb_name"
@@ -156,10 +158,10 @@ unzipped=$work/unzipped
 mkdir -p "$unzipped"
 python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' "$out/$zip_name" "$unzipped"
 listing=$(cd "$unzipped" && find . -type f | sort | tr '\n' ' ')
-want="./KeyScout-$version/KeyScout.exe ./KeyScout-$version/LICENSE.txt ./KeyScout-$version/README.txt ./KeyScout-$version/THIRD-PARTY-NOTICES.txt ./KeyScout-$version/keyscout-list.exe ./KeyScout-$version/keyscout-list.schema.json "
-[ "$listing" = "$want" ] && ok "the zip holds the programs, the licences, the read-me and the schema" ||
+want="./KeyScout-$version/CHANGELOG.txt ./KeyScout-$version/KeyScout.exe ./KeyScout-$version/LICENSE.txt ./KeyScout-$version/README.txt ./KeyScout-$version/THIRD-PARTY-NOTICES.txt ./KeyScout-$version/keyscout-list.exe ./KeyScout-$version/keyscout-list.schema.json "
+[ "$listing" = "$want" ] && ok "the zip holds the programs, the licences, the history, the read-me and the schema" ||
   bad "the zip holds: $listing"
-for t in README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt; do
+for t in README.txt LICENSE.txt CHANGELOG.txt THIRD-PARTY-NOTICES.txt; do
   if python3 - "$unzipped/KeyScout-$version/$t" <<'EOF'
 import sys
 data = open(sys.argv[1], "rb").read()
