@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
-"""Draws the time per scan pass against the number of USB devices (log-log) from the JSON
-output of keyscout-bench, as docs/scan-scale.png. Needs only python3 and ImageMagick (convert).
+"""Draws the CPU time per scan pass against the number of USB devices (log-log), before and
+after a change, from the JSON that bench/compare-builds.py writes, as docs/scan-scale.png.
+Needs only python3 and ImageMagick (convert).
 
-    build/linux/bench/keyscout-bench --benchmark_filter='ScanScale|ScanWithoutSearch' \\
-        --benchmark_out=docs/scan-scale.json --benchmark_out_format=json
+    python3 bench/compare-builds.py --before BUILD_OF_THE_EARLIER_COMMIT
     python3 bench/plot-scale.py docs/scan-scale.json docs/scan-scale.png
 """
 import json
@@ -11,27 +11,42 @@ import math
 import subprocess
 import sys
 
-W, H, L, R, T, B = 760, 500, 80, 220, 40, 60
+W, H, L, R, T, B = 820, 540, 80, 280, 56, 60
+
+
+def medians(runs):
+    """Benchmark name -> its median aggregate (or its only run)."""
+    out = {}
+    for b in runs["benchmarks"]:
+        if b.get("run_type") == "aggregate" and b.get("aggregate_name") != "median":
+            continue
+        out[b.get("run_name", b["name"])] = b
+    return out
 
 
 def main():
     src, png = sys.argv[1], sys.argv[2]
-    runs = json.load(open(src))["benchmarks"]
-    series = {"whole pass": {}, "driver-key search": {}, "rest of the pass": {},
-              "pass, node found by table": {}}
-    for b in runs:
-        name, _, arg = b["name"].partition("/")
-        n = int(arg)
-        if name == "ScanScale":
-            series["whole pass"][n] = b["cpu_time"]
+    doc = json.load(open(src))
+    series = {}
+    for when in ("before", "after"):
+        if when not in doc:
+            continue
+        whole, search, rest = {}, {}, {}
+        for name, b in medians(doc[when]).items():
+            kind, _, arg = name.partition("/")
+            if kind != "ScanScale":
+                continue
+            n = int(arg)
+            whole[n] = b["cpu_time"]
             total = b.get("search ms", 0) + b.get("rest ms", 0)
             share = b.get("search ms", 0) / total if total else 0
-            series["driver-key search"][n] = b["cpu_time"] * share
-            series["rest of the pass"][n] = b["cpu_time"] * (1 - share)
-        elif name == "ScanWithoutSearch":
-            series["pass, node found by table"][n] = b["cpu_time"]
+            search[n] = b["cpu_time"] * share
+            rest[n] = b["cpu_time"] * (1 - share)
+        series["whole pass, " + when] = whole
+        series["driver-key search, " + when] = search
+        series["rest of the pass, " + when] = rest
     xs = (10, 1000)
-    ys = (0.1, 100000)
+    ys = (0.01, 100000)
 
     def px(n):
         return L + (math.log10(n) - math.log10(xs[0])) / (math.log10(xs[1]) - math.log10(xs[0])) * (W - L - R)
@@ -39,7 +54,8 @@ def main():
     def py(ms):
         return H - B - (math.log10(ms) - math.log10(ys[0])) / (math.log10(ys[1]) - math.log10(ys[0])) * (H - T - B)
 
-    colours = ["#c0392b", "#8e44ad", "#2471a3", "#229954"]
+    colours = {"whole pass": "#c0392b", "driver-key search": "#8e44ad",
+               "rest of the pass": "#2471a3"}
     args = ["convert", "-size", "%dx%d" % (W, H), "xc:white", "-font", "DejaVu-Sans", "-pointsize", "13"]
 
     def line(x1, y1, x2, y2, colour, width=1, dash=None):
@@ -54,7 +70,7 @@ def main():
         args.extend(["-stroke", "none", "-fill", "black", "-pointsize", str(size),
                      "-draw", "text %.1f,%.1f '%s'" % (x - gravity_shift, y, words)])
 
-    for e in range(-1, 6):
+    for e in range(-2, 6):
         y = py(10 ** e)
         line(L, y, W - R, y, "#dddddd")
         text(L - 6, y + 4, "%g" % 10 ** e, anchor="end")
@@ -63,21 +79,26 @@ def main():
         line(x, T, x, H - B, "#dddddd")
         text(x, H - B + 18, str(n), anchor="middle")
     text((L + W - R) / 2, H - 15, "USB devices (about 28 device nodes each)", anchor="middle")
-    text((L + W - R) / 2, 24, "One scan pass on simulated machines (log-log)", 15, "middle")
-    text(8, T - 12, "CPU ms per pass")
+    text((L + W - R) / 2, 20, "One scan pass on simulated machines, before and after (log-log)",
+         15, "middle")
+    text(8, T - 12, "CPU ms per pass (dashed: before, solid: after)")
     legend = []
-    for (label, pts), colour in zip(series.items(), colours):
+    for label, pts in series.items():
         if not pts:
             continue
+        kind, _, when = label.rpartition(", ")
+        colour = colours[kind]
+        dash = "7 4" if when == "before" else None
         ordered = sorted(pts.items())
         for (n1, v1), (n2, v2) in zip(ordered, ordered[1:]):
-            line(px(n1), py(v1), px(n2), py(v2), colour, 2.5)
+            line(px(n1), py(max(v1, ys[0])), px(n2), py(max(v2, ys[0])), colour, 2.5, dash)
         for n, v in ordered:
             args.extend(["-stroke", "none", "-fill", colour,
-                         "-draw", "circle %.1f,%.1f %.1f,%.1f" % (px(n), py(v), px(n) + 3.5, py(v))])
-        legend.append((colour, label, None))
-    # Reference slopes through the table pass at 10 devices: linear and quadratic growth.
-    base = series["pass, node found by table"].get(10)
+                         "-draw", "circle %.1f,%.1f %.1f,%.1f" % (px(n), py(max(v, ys[0])),
+                                                                  px(n) + 3.5, py(max(v, ys[0])))])
+        legend.append((colour, label, dash))
+    # Reference slopes through the rest of the pass at 10 devices: linear and quadratic.
+    base = series.get("rest of the pass, after", {}).get(10)
     if base:
         for k, dash, label in ((1, "6 4", "linear growth"), (2, "2 4", "quadratic growth")):
             end = min(1000, 10 * (ys[1] / base) ** (1 / k))
