@@ -21,7 +21,8 @@ int GetDevNodeMultiStringProperty(const DEVINST& devInst, const ULONG& property,
 // The node's device instance ID: 1 and the ID, or 0.
 int GetDevNodeDeviceId(const DEVINST& devInst, CString& deviceId);
 // The first node, in depth-first pre-order from the root, whose driver key equals
-// driverKey without regard to case; 0 when none does or the tree cannot be read.
+// driverKey without regard to case; 0 when none does, when driverKey is empty (it names no
+// driver) or the tree cannot be read. Each call walks from the root and keeps nothing.
 DEVINST FindDevNodeByDriverKey(const CString& driverKey);
 // Vendor ID, Product ID and serial part of a "USB\VID_xxxx&PID_xxxx\serial" instance ID,
 // and the node's location text. 0 only when the node is 0.
