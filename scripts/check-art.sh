@@ -4,7 +4,9 @@
 # readers expect: ImageMagick reads each one, the icon and bitmap have the layout Windows
 # loads, windres takes them into a resource script and, where Wine and the cross compiler
 # are at hand, LoadIcon and LoadImage in a Windows program return the right images.
-# Exits 1 with a message for each fault. KS_ART_WINE=0 leaves out the Wine step.
+# Exits 1 with a message for each fault. KS_ART_WINE=0 leaves out the Wine step; with
+# KS_ART_STRICT=1 (the test command, which installs the tools first) a step whose tool is
+# missing is a fault, not a skip.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,6 +17,9 @@ loaded=" (not loaded under Wine)"
 fail() {
   echo "FAILED: $*"
   status=1
+}
+skip() {
+  if [ "${KS_ART_STRICT:-0}" = 1 ]; then fail "$* (the test command provides it)"; else echo "skipped: $*"; fi
 }
 
 # 1. The files in git are the ones the script draws.
@@ -195,7 +200,7 @@ if [ -n "$windres" ]; then
   "$windres" -i "$tmp/art.rc" -o "$tmp/art.o" 2>"$tmp/windres.log" ||
     fail "windres does not take the artwork: $(cat "$tmp/windres.log")"
 else
-  echo "skipped: windres (i686-w64-mingw32-windres not installed)"
+  skip "windres (i686-w64-mingw32-windres not installed)"
 fi
 
 # 5. A Windows program loads them: LoadIcon, and LoadImage at each size, give the images in
@@ -204,7 +209,7 @@ cxx=$(command -v i686-w64-mingw32-g++-posix || command -v i686-w64-mingw32-g++ |
 if [ "${KS_ART_WINE:-1}" = 0 ]; then
   echo "skipped: Wine load (KS_ART_WINE=0)"
 elif [ -z "$cxx" ] || [ -z "$windres" ] || ! command -v wine >/dev/null; then
-  echo "skipped: Wine load (needs wine and the i686 mingw-w64 compiler)"
+  skip "Wine load (needs wine and the i686 mingw-w64 compiler)"
 elif [ -f "$tmp/art.o" ]; then
   cat >"$tmp/load.cpp" <<'EOF'
 #include <windows.h>
