@@ -143,6 +143,15 @@ CNameReply EncodeName(const CIoSeries& s, DWORD probeSize) {
     }
     if (probe != nullptr && probe->m_bResult && probe->m_vOut.size() >= lengthOffset + 4)
         r.m_optActual = Le32(&probe->m_vOut[lengthOffset]);
+    // The probe's header ends in the name's first letter. Where no full reply followed (an
+    // ActualLength of the header alone, or one too large to believe), that letter is all of
+    // the name that was seen, and the model must answer the probe with it again.
+    if (!r.m_bFetched && probe != nullptr && probe->m_bResult &&
+        probe->m_vOut.size() >= textOffset + 2) {
+        const auto first = static_cast<char16_t>(Le16(&probe->m_vOut[textOffset]));
+        if (first != 0)
+            name.assign(1, first);
+    }
     Refit(r, std::move(name));
     return r;
 }
@@ -803,6 +812,12 @@ class CBuilder {
                 continue;
             if (!value && extra != nullptr && extra->m_cr == CR_SUCCESS && extra->m_bWritten)
                 value = ValueOf(*extra);
+            // A value that was never read but whose size was answered: a stand-in of that
+            // size, so that a refused read reports the same size again.
+            const CCmAnswer* sized = read != nullptr ? read : size;
+            if (!value && sized != nullptr && sized->m_cr == CR_BUFFER_SMALL &&
+                sized->m_ulLength > 0 && sized->m_ulLength <= kMaxPropertyRead)
+                value = StandInValue(sized->m_ulLength);
             // A value too long for the scan's buffer is refused by the model by itself; one
             // that would fit is refused by a fault.
             if (read != nullptr && read->m_cr == CR_BUFFER_SMALL &&
@@ -892,6 +907,15 @@ class CBuilder {
         }
     }
 
+    // A text value of `size` bytes, its NUL included.
+    static Bytes StandInValue(ULONG size) {
+        static const std::string kText = "UNREAD-VALUE";
+        Bytes out(kText.begin(), kText.begin() + std::min<std::size_t>(size - 1, kText.size()));
+        out.resize(size - 1, 'X');
+        out.push_back(0);
+        return out;
+    }
+
     // Instance IDs that fill a list of `size` characters, terminators included.
     static std::vector<std::string> StandInRelations(ULONG size) {
         static const std::string kText = "UNREAD-RELATION";
@@ -943,8 +967,12 @@ class CBuilder {
             // An empty name, which opens nothing: a lone NUL reads as empty.
             Refit(root, std::u16string(1, u'\0'));
         } else if (!root.m_fault.m_bNoWrite) {
-            // The scan never read the name (its reply was refused); the faults say why.
-            Refit(root, Utf8ToUtf16(Placeholder("UNREAD-ROOT-HUB-%04u")));
+            // The scan never read the name (its reply was refused); the faults say why. The
+            // stand-in begins with the letter the probe showed, or with a NUL where it showed
+            // none, so that the probe reads as it did.
+            std::u16string name =
+                root.m_wstrName.empty() ? std::u16string(1, u'\0') : root.m_wstrName + u"#";
+            Refit(root, name + Utf8ToUtf16(Placeholder("UNREAD-ROOT-HUB-%04u")));
         } else {
             root.m_wstrName = Utf8ToUtf16(Placeholder("UNREAD-ROOT-HUB-%04u"));
         }
@@ -962,8 +990,30 @@ class CBuilder {
         return UpperAscii(Utf16ToAnsi(name.data(), name.size()));
     }
 
-    std::string InterfacePlaceholder() {
-        std::string p = Placeholder("\\\\?\\unread#interface#%04u");
+    // A stand-in interface path; with `required`, the size its detail call answered, one of
+    // exactly the length that size asks for (a number where it is short), so that the size
+    // query answers the same again.
+    std::string InterfacePlaceholder(std::optional<DWORD> required = std::nullopt) {
+        std::string p;
+        const std::size_t length = required ? *required - kDevicePathOffset - 1 : 0;
+        if (length > 0) {
+            const std::string prefix = "\\\\?\\unread#interface#";
+            const std::size_t digits =
+                std::max<std::size_t>(std::min<std::size_t>(length, 4),
+                                      length > prefix.size() ? length - prefix.size() : 0);
+            const std::string head = prefix.substr(0, length - digits);
+            for (unsigned& n = m_mapPlaceholders["interface path of a size"]; p.empty();) {
+                const std::string number = std::to_string(++n);
+                if (number.size() > digits)
+                    break;  // none of that length is left
+                std::string candidate = head + std::string(digits - number.size(), '0') + number;
+                if (!m_setIds.count(UpperAscii(candidate)) &&
+                    !m_setUsedTexts.count(UpperAscii(candidate)))
+                    p = std::move(candidate);
+            }
+        }
+        if (p.empty())
+            p = Placeholder("\\\\?\\unread#interface#%04u");
         m_setUsedTexts.insert(UpperAscii(p));
         return p;
     }
@@ -982,7 +1032,7 @@ class CBuilder {
                 hc.m_optInterfacePath = InterfacePlaceholder();
             } else if (!itf.m_optDetail || !*itf.m_optDetail || itf.m_strPath.empty()) {
                 hc.m_faults.m_interface.m_bDetailFails = true;
-                hc.m_optInterfacePath = InterfacePlaceholder();
+                hc.m_optInterfacePath = InterfacePlaceholder(required);
             } else {
                 hc.m_optInterfacePath = ModelText(itf.m_strPath);
                 auto it = m_log.m_mapControllers.find(UpperAscii(itf.m_strPath));
@@ -1214,7 +1264,7 @@ class CBuilder {
                 v.m_strName = VolumePlaceholder();
             } else if (!itf.m_optDetail || !*itf.m_optDetail || itf.m_strPath.empty()) {
                 v.m_faults.m_interface.m_bDetailFails = true;
-                v.m_optInterfacePath = InterfacePlaceholder();
+                v.m_optInterfacePath = InterfacePlaceholder(required);
                 v.m_strName = VolumePlaceholder();
             } else {
                 v.m_optInterfacePath = ModelText(itf.m_strPath);

@@ -547,10 +547,19 @@ class CWriter {
             return HubJson(*h, FreshHubName(own));
         }
         // A name that opens nothing: a hub that opens as the answer reads and cannot be
-        // opened (an empty one reads as a lone NUL).
+        // opened (an empty one reads as a lone NUL). Of a name that is never read the probe
+        // still shows the first letter, which the hub's name keeps.
         std::string name = exact ? Utf8(answered) : Utf8(visible);
-        if (visible.empty()) {
+        if (visible.empty() && Opened(answered).empty()) {
             name = std::string(1, '\0') + std::to_string(++m_emptyRootNames);
+        } else if (visible.empty()) {
+            name = Utf8(answered);
+            const std::optional<std::size_t> h = HubIndex(answered);
+            // The hub of that name, when nothing else writes it, is written here as it is.
+            if (h && !m_vEmitted[*h] && !rootOwner.count(*h))
+                return HubJson(*h, name);
+            if (h || m_setHubNames.count(HubNameKey(name)))
+                name = FreshHubName(name);
         } else if (m_setHubNames.count(HubNameKey(name))) {
             name = FreshHubName(name);
             readWhole();
@@ -795,6 +804,8 @@ class CWriter {
 
 std::u16string_view VisibleName(std::u16string_view name, const CRequestFault& fault,
                                 std::size_t textOffset) {
+    if (fault.m_optActualLength && *fault.m_optActualLength <= textOffset + 2)
+        return {};
     std::size_t bytes = textOffset + 2 * name.size() + 2;
     if (fault.m_optActualLength)
         bytes = std::min<std::size_t>(bytes, *fault.m_optActualLength);

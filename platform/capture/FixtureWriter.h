@@ -37,6 +37,8 @@ namespace ks {
 // The name the program reads from a name reply of the model (a root hub name, text at
 // offset 4; a hub on a port, offset 8): as much as the reply delivers, which a fault's
 // ActualLength or byte count may cut, up to its first NUL. It is the name a hub is opened by.
+// An ActualLength no larger than the probe (the header and one letter) asks for nothing
+// more: the program reads no name from it at all.
 std::u16string_view VisibleName(std::u16string_view name, const CRequestFault& fault,
                                 std::size_t textOffset);
 
