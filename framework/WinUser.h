@@ -216,6 +216,9 @@ inline constexpr UINT WM_TIMER = 0x0113;
 inline constexpr UINT WM_LBUTTONDOWN = 0x0201;
 inline constexpr UINT WM_LBUTTONUP = 0x0202;
 inline constexpr UINT WM_DEVICECHANGE = 0x0219;
+// The window is now on a monitor of another DPI: wParam's words are the new DPI (x, y), and
+// lParam points at the window rectangle the system suggests for it there.
+inline constexpr UINT WM_DPICHANGED = 0x02E0;
 inline constexpr UINT WM_USER = 0x0400;
 
 inline constexpr UINT BM_CLICK = 0x00F5;
@@ -423,6 +426,9 @@ int LoadStringA(UINT id, char* buffer, int max);
 int LoadStringW(UINT id, char16_t* buffer, int max);
 HICON LoadIconA(UINT id);
 int GetSystemMetrics(int index);
+// The dots per inch a window is laid out and drawn for: its monitor's where the system tells
+// each monitor's (Windows 10 1607 and later), else the system's; 96 is 100 %.
+UINT GetDpiForWindow(HWND window);
 
 HDC BeginPaint(HWND window, PAINTSTRUCT* paint);
 BOOL EndPaint(HWND window, const PAINTSTRUCT* paint);

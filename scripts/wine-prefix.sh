@@ -5,11 +5,22 @@
 # window manager's hands (on a bare X server such as Xvfb there is none), with the caption
 # buttons' font. Run with
 # LANG=ja_JP.UTF-8 so that the ANSI code page is 932. Safe to run again.
+#
+# KS_WINE_DPI=120 (or 144, 192, ...) makes a prefix whose screen has that many dots per inch,
+# as a Windows desk at 125 %, 150 % or 200 % has: Wine takes the system DPI from the user's
+# LogPixels (HKCU\Control Panel\Desktop, before the machine-wide value under Hardware
+# Profiles). One prefix keeps one DPI: a test of another DPI uses a prefix of its own.
 set -euo pipefail
 : "${WINEPREFIX:?WINEPREFIX must name the prefix}"
 export WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+dpi=${KS_WINE_DPI:-96}
 marker="$WINEPREFIX/.keyscout-prefix"
-[ -e "$marker" ] && exit 0
+if [ -e "$marker" ]; then
+  made=$(cat "$marker" 2>/dev/null)
+  [ "${made:-96}" = "$dpi" ] && exit 0
+  echo "wine-prefix.sh: $WINEPREFIX was made for ${made:-96} dpi, not $dpi" >&2
+  exit 1
+fi
 wineboot -i >/dev/null 2>&1 || true
 # The caption buttons are drawn with Marlett (fonts-wine), which this Wine does not look for
 # where Debian puts it.
@@ -21,5 +32,6 @@ wine reg add "$wine\\Fonts\\Replacements" /v "ＭＳ Ｐゴシック" /d IPAPGot
 wine reg add "$wine\\Fonts\\Replacements" /v "ＭＳ ゴシック" /d IPAGothic /f >/dev/null
 wine reg add "$wine\\X11 Driver" /v Decorated /d N /f >/dev/null
 wine reg add "$wine\\X11 Driver" /v Managed /d N /f >/dev/null
+wine reg add "HKCU\\Control Panel\\Desktop" /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null
 wineserver -w
-touch "$marker"
+echo "$dpi" > "$marker"

@@ -60,6 +60,7 @@ ON_NOTIFY(LVN_ITEMCHANGED, IDC_LIST_HARDWARE, OnHardwareItemChanged)
 ON_WM_DESTROY()
 ON_MESSAGE(WM_KEYSCOUT_SCAN, OnResultsReady)
 ON_WM_DEVICECHANGE()
+ON_MESSAGE(WM_DPICHANGED, OnDpiChanged)
 END_MESSAGE_MAP()
 
 CKeyScoutDlg::CKeyScoutDlg(CWnd* parent) : CDialog(IDD_KEYSCOUT_DIALOG, parent) {
@@ -199,6 +200,14 @@ BOOL CKeyScoutDlg::OnDeviceChange(UINT eventType, DWORD_PTR data) {
     if (CKeyScoutThread* worker = Worker())
         worker->RequestScan();
     return CDialog::OnDeviceChange(eventType, data);
+}
+
+LRESULT CKeyScoutDlg::OnDpiChanged(WPARAM, LPARAM) {
+    // The window is laid out anew for the monitor it moved to; the list's one column, sized
+    // to the list when the window opened, is made to span the list again.
+    const LRESULT result = Default();
+    m_listHardware.SetColumnWidth(0, LVSCW_AUTOSIZE_USEHEADER);
+    return result;
 }
 
 void CKeyScoutDlg::FillHardwareList(const CDeviceRecordList* records, int select) {

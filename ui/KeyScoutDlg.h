@@ -47,6 +47,8 @@ class CKeyScoutDlg : public CDialog {
     void OnDestroy();
     LRESULT OnResultsReady(WPARAM wParam, LPARAM lParam);
     BOOL OnDeviceChange(UINT eventType, DWORD_PTR data);
+    // WM_DPICHANGED: the window moved to a monitor of another DPI.
+    LRESULT OnDpiChanged(WPARAM wParam, LPARAM lParam);
 
     // Refills the hardware list from `records` (nullptr: empties it) and selects line
     // `select`, scrolled into view (line 0 when there is no such line).

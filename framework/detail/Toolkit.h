@@ -70,6 +70,7 @@ class IToolkit {
     virtual std::vector<HWND> TopLevelWindows() = 0;
     virtual HMENU GetSystemMenu(HWND window, BOOL revert) = 0;
     virtual int GetSystemMetrics(int index) = 0;
+    virtual UINT GetDpiForWindow(HWND window) = 0;
     virtual HDC BeginPaint(HWND window, PAINTSTRUCT* paint) = 0;
     virtual BOOL EndPaint(HWND window, const PAINTSTRUCT* paint) = 0;
     virtual BOOL DrawIcon(HDC dc, int x, int y, HICON icon) = 0;

@@ -728,6 +728,11 @@ UINT GetMenuState(HMENU menu, UINT item, UINT flags) {
     return i != nullptr ? (i->flags & MF_SEPARATOR) : 0xFFFFFFFFu;
 }
 
+UINT GetDpiForWindow(HWND window) {
+    auto* t = ToolkitFor(window);
+    return t != nullptr ? t->GetDpiForWindow(window) : 96;
+}
+
 int GetSystemMetrics(int index) {
     auto* t = ToolkitHere();
     if (t != nullptr)

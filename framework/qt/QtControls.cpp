@@ -18,9 +18,11 @@
 #include <QStyleOption>
 #include <QTreeWidget>
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <set>
 
+#include "framework/ImageScale.h"
 #include "framework/qt/QtPeers.h"
 
 namespace ks::qt {
@@ -77,13 +79,13 @@ QString WithoutPrefixes(const QString& text) {
     return out;
 }
 
-QImage ToImage(const detail::CIconImage& image) {
+QImage ToImage(const CImageRgba& image) {
     QImage out(image.width, image.height, QImage::Format_ARGB32);
     for (int y = 0; y < image.height; ++y)
-        std::memcpy(
-            out.scanLine(y),
-            image.argb.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(image.width),
-            static_cast<std::size_t>(image.width) * 4);
+        std::memcpy(out.scanLine(y),
+                    image.pixels.data() +
+                        static_cast<std::size_t>(y) * static_cast<std::size_t>(image.width),
+                    static_cast<std::size_t>(image.width) * 4);
     return out;
 }
 
@@ -169,37 +171,90 @@ class CStaticPeer : public CPeer {
 
 // --- Picture: a static with an icon or a bitmap --------------------------------------------
 
+// Draws a picture at the size it has in the dialog, made anew from its source images for the
+// pixels the screen draws it with (the device pixel ratio, which changes when the window
+// moves to a screen of another ratio): the source whose size comes nearest above them,
+// resampled smoothly.
+class CPictureWidget : public QWidget {
+  public:
+    CPictureWidget(QWidget* parent, std::vector<CImageRgba> sources, QSize size)
+        : QWidget(parent), m_sources(std::move(sources)), m_size(size) {}
+
+    QSize PictureSize() const { return m_size; }
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        if (m_sources.empty() || m_size.isEmpty())
+            return;
+        const qreal ratio = devicePixelRatioF();
+        const QSize pixels(qRound(m_size.width() * ratio), qRound(m_size.height() * ratio));
+        if (m_pixmap.isNull() || m_pixmap.size() != pixels) {
+            // The smallest source that covers the pixels (of equal ones the first, which is
+            // the deepest), else the largest.
+            auto covers = [&](const CImageRgba& s) {
+                return s.width >= pixels.width() && s.height >= pixels.height();
+            };
+            const CImageRgba* source = &m_sources.front();
+            for (const CImageRgba& s : m_sources) {
+                if (covers(s) ? !covers(*source) || s.width < source->width
+                              : !covers(*source) && s.width > source->width)
+                    source = &s;
+            }
+            const CImageRgba scaled =
+                source->width == pixels.width() && source->height == pixels.height()
+                    ? *source
+                    : ScaleImage(*source, pixels.width(), pixels.height());
+            if (scaled.pixels.empty())
+                return;
+            m_pixmap = QPixmap::fromImage(ToImage(scaled));
+        }
+        m_pixmap.setDevicePixelRatio(ratio);
+        QPainter painter(this);
+        painter.drawPixmap(0, 0, m_pixmap);
+    }
+
+  private:
+    std::vector<CImageRgba> m_sources;
+    QSize m_size;
+    QPixmap m_pixmap;
+};
+
+CImageRgba FromIconImage(const detail::CIconImage& image) {
+    return CImageRgba{image.width, image.height, image.argb};
+}
+
 class CPicturePeer : public CPeer {
   public:
     CPicturePeer(CDialogPeer* dialog, const CItemLayout& tmpl, HWND hwnd)
         : CPeer(EKind::Picture, hwnd) {
-        auto* label = new QLabel(dialog->m_widget);
-        m_widget = label;
-        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        std::vector<CImageRgba> sources;
+        QSize size;
         const DWORD type = tmpl.style & SS_TYPEMASK;
+        const int dpi = static_cast<int>(dialog->m_dpi);
         if (type == SS_ICON) {
+            // The system's icon size, drawn from the icon's images.
             m_icon = LoadIconA(tmpl.ordinal);
             if (detail::CIconData* data = detail::IconOf(m_icon)) {
-                // The system's icon size: the first image of that size (the deepest comes
-                // first), else the first one scaled.
-                const int size = 32;
-                const detail::CIconImage* best = nullptr;
                 for (const detail::CIconImage& image : data->images)
-                    if (best == nullptr && image.width == size && image.height == size)
-                        best = &image;
-                if (best == nullptr && !data->images.empty())
-                    best = &data->images.front();
-                if (best != nullptr)
-                    m_image = ToImage(*best).scaled(size, size, Qt::IgnoreAspectRatio,
-                                                    Qt::SmoothTransformation);
+                    sources.push_back(FromIconImage(image));
+                const int side = ScaleForDpi(32, dpi);
+                size = QSize(side, side);
             }
         } else {
+            // A bitmap fills its panel, the rectangle the template gives it, which grows with
+            // the dialog's font; within a pixel of its own size it keeps that.
             detail::CIconImage bitmap;
-            if (detail::LoadBitmapImage(tmpl.ordinal, &bitmap))
-                m_image = ToImage(bitmap);
+            if (detail::LoadBitmapImage(tmpl.ordinal, &bitmap)) {
+                sources.push_back(FromIconImage(bitmap));
+                size = tmpl.pixels.size();
+                if (std::abs(size.width() - bitmap.width) <= 1 &&
+                    std::abs(size.height() - bitmap.height) <= 1)
+                    size = QSize(bitmap.width, bitmap.height);
+            }
         }
-        if (!m_image.isNull())
-            label->setPixmap(QPixmap::fromImage(m_image));
+        if (!sources.empty())
+            m_image = ToImage(sources.front());
+        m_widget = new CPictureWidget(dialog->m_widget, std::move(sources), size);
     }
     LRESULT Proc(UINT message, WPARAM wParam, LPARAM lParam) override {
         switch (message) {
@@ -221,11 +276,11 @@ class CPicturePeer : public CPeer {
         }
     }
     // A picture takes the size of its image.
-    QSize ImageSize() const { return m_image.isNull() ? QSize() : m_image.size(); }
+    QSize ImageSize() const { return static_cast<CPictureWidget*>(m_widget.data())->PictureSize(); }
 
   private:
     HICON m_icon = nullptr;
-    QImage m_image;
+    QImage m_image;  // the picture's source, as STM_GETIMAGE hands it out
 };
 
 // --- Edit ----------------------------------------------------------------------------------
@@ -824,6 +879,32 @@ class CTreePeer : public CPeer {
 };
 
 }  // namespace
+
+void FitLabels(CDialogPeer* dialog) {
+    const int right = dialog->m_widget->width();
+    for (CPeer* c : dialog->m_controls) {
+        if (c->m_kind != CPeer::EKind::Static || (c->m_style & SS_TYPEMASK) != SS_LEFT)
+            continue;
+        auto* label = static_cast<QLabel*>(c->m_widget.data());
+        const QRect at = label->geometry();
+        if (label->text().isEmpty() || label->heightForWidth(at.width()) <= at.height())
+            continue;
+        // As far as the next control beside it, or the dialog's edge.
+        int limit = right;
+        for (CPeer* o : dialog->m_controls) {
+            const QRect other = o->m_widget->geometry();
+            if (o != c && (o->m_style & WS_VISIBLE) != 0 && other.x() >= at.x() + at.width() &&
+                other.y() < at.y() + at.height() && other.y() + other.height() > at.y())
+                limit = std::min(limit, other.x());
+        }
+        for (int width = at.width() + 1; at.x() + width <= limit; ++width) {
+            if (label->heightForWidth(width) <= at.height()) {
+                label->resize(width, at.height());
+                break;
+            }
+        }
+    }
+}
 
 std::unique_ptr<CPeer> MakeControl(CDialogPeer* dialog, const CItemLayout& tmpl, HWND hwnd) {
     std::unique_ptr<CPeer> peer;

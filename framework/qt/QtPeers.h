@@ -76,6 +76,12 @@ struct CItemLayout {
 
 // Makes the peer and widget of one control (nullptr for a class this toolkit lacks).
 std::unique_ptr<CPeer> MakeControl(CDialogPeer* dialog, const CItemLayout& tmpl, HWND hwnd);
+// Widens each one-line left-aligned label that its rectangle cuts off: the template was
+// sized for the text in the dialog font's Windows metrics, and where this toolkit's glyphs
+// take a few pixels more, the last word would be wrapped out of sight. The label grows to
+// the right as far as its text needs and the free space beside it lets it (up to the next
+// control, or the dialog's edge); no control is overlapped.
+void FitLabels(CDialogPeer* dialog);
 
 class CDialogPeer : public CPeer {
   public:
@@ -89,6 +95,10 @@ class CDialogPeer : public CPeer {
     HWND m_owner = 0;
     std::string m_caption;
     QFont m_font;
+    // The dots per inch the dialog is laid out for: the logical DPI of its screen. On a
+    // screen that Qt scales (QT_SCALE_FACTOR, a high-DPI desktop) the layout stays at these
+    // logical pixels and the device pixel ratio says how many pixels each one is drawn with.
+    UINT m_dpi = 96;
     int m_baseX = 0;  // the dialog font's average character width, Windows' way
     int m_baseY = 0;  // and its character height
     LOGFONTA m_logFont;

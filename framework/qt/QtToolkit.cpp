@@ -283,6 +283,10 @@ class CQtToolkit : public detail::IToolkit {
             return MulDiv(32, dpi, 96);
         return 0;
     }
+    UINT GetDpiForWindow(HWND window) override {
+        CPeer* p = Peer(window);
+        return p != nullptr && p->m_pDialog != nullptr ? p->m_pDialog->m_dpi : 0;
+    }
     HDC BeginPaint(HWND window, PAINTSTRUCT* paint) override {
         // Only while the window is painting (WM_PAINT from its paint event).
         if (m_painting == nullptr || m_paintingWindow != window)
@@ -508,6 +512,7 @@ void CQtToolkit::EnsureApplication(const char* platform) {
 // Windows ascent and descent where the font has them).
 void SetUpFont(CDialogPeer* dialog, const detail::CDialogLayout& tmpl) {
     const int dpi = qRound(QGuiApplication::primaryScreen()->logicalDotsPerInchY());
+    dialog->m_dpi = static_cast<UINT>(dpi > 0 ? dpi : 96);
     const std::string face = tmpl.hasFont ? tmpl.typeface : std::string("MS Shell Dlg");
     const int points = tmpl.hasFont && tmpl.pointSize > 0 ? tmpl.pointSize : 8;
     const int pixels = MulDiv(points, dpi, 72);
@@ -629,6 +634,7 @@ HWND CQtToolkit::CreateDialogFromTemplate(UINT templateId, HWND parent, CWnd* ow
         DestroyWindow(h);
         return 0;
     }
+    FitLabels(d);
     for (CPeer* c : d->m_controls)
         if (c->m_kind == CPeer::EKind::Button && (c->m_style & 0x0F) == BS_DEFPUSHBUTTON)
             d->m_defaultId = c->m_id;

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <mutex>
 
+#include "framework/DialogTemplate.h"
 #include "framework/Messages.h"
 #include "framework/WinUser.h"
 #include "framework/Wnd.h"
@@ -41,6 +42,7 @@
     X(WM_TIMER) \
     X(WM_LBUTTONDOWN) \
     X(WM_DEVICECHANGE) \
+    X(WM_DPICHANGED) \
     X(WM_USER) \
     X(BM_CLICK) \
     X(STM_GETICON) \
@@ -173,7 +175,10 @@ KS_WIN32_CONSTANTS(KS_CAPTURE)
 #include <commctrl.h>
 #include <dbt.h>
 
+#include <memory>
 #include <type_traits>
+
+#include "framework/win32/DialogDpi.h"
 
 #define KS_SAME_VALUE(name)                                                                \
     static_assert(                                                                         \
@@ -217,10 +222,12 @@ HWND FromWin(::HWND h) {
     return static_cast<HWND>(reinterpret_cast<std::uintptr_t>(h));
 }
 
-// What the framework keeps for a routed window: its object and the procedure it had.
+// What the framework keeps for a routed window: its object and the procedure it had; for a
+// dialog made from a template, what fits it to the screen's DPI.
 struct Route {
     CWnd* wnd;
     ::WNDPROC super;
+    std::unique_ptr<win32::CDialogDpi> dpi;
 };
 const char kRouteProp[] = "KeyScout.Route";
 
@@ -248,16 +255,27 @@ Route* RouteOf(::HWND h) {
 
 const char kMessageWindowClass[] = "KeyScoutMessageWindow";
 
+// What CreateDialogFromTemplate hands the dialog procedure.
+struct Boot {
+    CWnd* owner;
+    UINT templateId;
+};
+
 // The dialog procedure that the dialog manager calls. It binds the dialog to its object at
 // WM_INITDIALOG; from then on the window procedure is routed and this procedure declines
 // every message, so the dialog manager's default processing applies.
 ::INT_PTR CALLBACK BootDialogProc(::HWND hwnd, ::UINT msg, ::WPARAM wParam, ::LPARAM lParam) {
     if (msg != WM_INITDIALOG || RouteOf(hwnd) != nullptr)
         return FALSE;
-    auto* owner = reinterpret_cast<CWnd*>(lParam);
+    const auto* boot = reinterpret_cast<const Boot*>(lParam);
+    CWnd* owner = boot != nullptr ? boot->owner : nullptr;
     if (owner == nullptr || !detail::SubclassWindow(FromWin(hwnd), owner))
         return FALSE;
     owner->m_hWnd = FromWin(hwnd);
+    // The controls are made: fitted to the DPI before the object first sees them.
+    Route* route = RouteOf(hwnd);
+    route->dpi = std::make_unique<win32::CDialogDpi>();
+    route->dpi->Created(hwnd, boot->templateId);
     return static_cast<::INT_PTR>(CWndAccess::Dispatch(owner, WM_INITDIALOG, wParam, 0));
 }
 
@@ -522,6 +540,32 @@ int GetSystemMetrics(int index) {
     return ::GetSystemMetrics(index);
 }
 
+namespace {
+// The system's dots per inch, which before Windows 10 1607 every window has.
+UINT SystemDpi() {
+    ::HDC screen = ::GetDC(nullptr);
+    const int dpi = screen != nullptr ? ::GetDeviceCaps(screen, LOGPIXELSY) : 0;
+    if (screen != nullptr)
+        ::ReleaseDC(nullptr, screen);
+    return dpi > 0 ? static_cast<UINT>(dpi) : 96;
+}
+
+// A function of user32 that older systems lack, looked up once: the program runs on
+// Windows 7 too.
+template <class Fn>
+Fn User32(const char* name) {
+    return reinterpret_cast<Fn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), name)));
+}
+}  // namespace
+
+UINT GetDpiForWindow(HWND window) {
+    using GetDpiForWindowFn = ::UINT(WINAPI*)(::HWND);
+    static const auto getDpi = User32<GetDpiForWindowFn>("GetDpiForWindow");
+    const UINT dpi = getDpi != nullptr ? getDpi(ToWin(window)) : 0;
+    return dpi != 0 ? dpi : SystemDpi();
+}
+
 HDC BeginPaint(HWND window, PAINTSTRUCT* paint) {
     return reinterpret_cast<HDC>(
         ::BeginPaint(ToWin(window), reinterpret_cast<::PAINTSTRUCT*>(paint)));
@@ -583,8 +627,9 @@ HWND CreateMessageOnlyWindow(CWnd* owner) {
 
 HWND CreateDialogFromTemplate(UINT templateId, HWND parent, CWnd* owner) {
     InitControls();
+    Boot boot{owner, templateId};
     ::HWND h = ::CreateDialogParamA(Module(), MAKEINTRESOURCEA(templateId), ToWin(parent),
-                                    &BootDialogProc, reinterpret_cast<::LPARAM>(owner));
+                                    &BootDialogProc, reinterpret_cast<::LPARAM>(&boot));
     return FromWin(h);
 }
 
@@ -592,8 +637,8 @@ BOOL SubclassWindow(HWND window, CWnd* owner) {
     ::HWND h = ToWin(window);
     if (owner == nullptr || !::IsWindow(h) || RouteOf(h) != nullptr)
         return FALSE;
-    auto* route =
-        new Route{owner, reinterpret_cast<::WNDPROC>(::GetWindowLongPtrA(h, GWLP_WNDPROC))};
+    auto* route = new Route{
+        owner, reinterpret_cast<::WNDPROC>(::GetWindowLongPtrA(h, GWLP_WNDPROC)), nullptr};
     if (!::SetPropA(h, kRouteProp, route)) {
         delete route;
         return FALSE;
@@ -609,6 +654,8 @@ void UnsubclassWindow(HWND window) {
         return;
     ::SetWindowLongPtrA(h, GWLP_WNDPROC, reinterpret_cast<::LONG_PTR>(route->super));
     ::RemovePropA(h, kRouteProp);
+    // Bitmaps that pictures still show stay with them.
+    (void)route->dpi.release();
     delete route;
 }
 
@@ -622,7 +669,15 @@ LRESULT CallDefaultProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
     Route* route = RouteOf(h);
     if (route == nullptr || route->super == nullptr)
         return ::DefWindowProcA(h, message, wParam, lParam);
-    return ::CallWindowProcA(route->super, h, message, wParam, lParam);
+    const ::LRESULT result = ::CallWindowProcA(route->super, h, message, wParam, lParam);
+    // Moved to a monitor of another DPI: the dialog manager lays the dialog out anew (or
+    // not), and what it leaves undone is done here, all of it before the object's handler
+    // goes on.
+    if (message == WM_DPICHANGED) {
+        if (route = RouteOf(h); route != nullptr && route->dpi)
+            route->dpi->DpiChanged(h, HIWORD(wParam), reinterpret_cast<const ::RECT*>(lParam));
+    }
+    return result;
 }
 
 }  // namespace detail

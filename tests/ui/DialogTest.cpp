@@ -659,6 +659,10 @@ RECT ClientRectOf(HWND control, HWND dialog) {
 }
 
 void ExpectControls(HWND dialog, const ExpectedControl* expected, std::size_t count) {
+    const int dpi = static_cast<int>(GetDpiForWindow(dialog));
+    std::vector<RECT> others;
+    for (HWND c = GetWindow(dialog, GW_CHILD); c != 0; c = GetWindow(c, GW_HWNDNEXT))
+        others.push_back(ClientRectOf(c, dialog));
     std::size_t i = 0;
     for (HWND c = GetWindow(dialog, GW_CHILD); c != 0; c = GetWindow(c, GW_HWNDNEXT), ++i) {
         ASSERT_LT(i, count) << "a control the template does not have: " << ClassName(c);
@@ -685,15 +689,37 @@ void ExpectControls(HWND dialog, const ExpectedControl* expected, std::size_t co
         const RECT actual = ClientRectOf(c, dialog);
         const RECT wantedRect = Pixels(dialog, e.units);
         const DWORD type = e.typeMask == SS_TYPEMASK ? (style & SS_TYPEMASK) : 0xFFFF;
-        if (type == SS_BITMAP || type == SS_ICON) {
-            // A picture takes the size of its image at the template's origin: bitmap 130 is
-            // 160 x 320, an icon is the system's icon size.
-            const bool bitmap = type == SS_BITMAP;
+        if (type == SS_BITMAP) {
+            // Bitmap 130 fills its panel, the template's rectangle, at any DPI; where that is
+            // within a pixel of the bitmap's own 160 x 320, it is shown at its own size.
             EXPECT_EQ(actual.left, wantedRect.left);
             EXPECT_EQ(actual.top, wantedRect.top);
-            EXPECT_EQ(actual.right - actual.left, bitmap ? 160 : GetSystemMetrics(SM_CXICON));
-            EXPECT_EQ(actual.bottom - actual.top, bitmap ? 320 : GetSystemMetrics(SM_CYICON));
-            EXPECT_NE(SendMessage(c, bitmap ? STM_GETIMAGE : STM_GETICON, 0, 0), 0);
+            const LONG w = wantedRect.right - wantedRect.left;
+            const LONG h = wantedRect.bottom - wantedRect.top;
+            const bool own = std::abs(w - 160) <= 1 && std::abs(h - 320) <= 1;
+            EXPECT_EQ(actual.right - actual.left, own ? 160 : w) << "at " << dpi << " dpi";
+            EXPECT_EQ(actual.bottom - actual.top, own ? 320 : h) << "at " << dpi << " dpi";
+            EXPECT_NE(SendMessage(c, STM_GETIMAGE, 0, 0), 0);
+        } else if (type == SS_ICON) {
+            // An icon takes the system's icon size.
+            EXPECT_EQ(actual.left, wantedRect.left);
+            EXPECT_EQ(actual.top, wantedRect.top);
+            EXPECT_EQ(actual.right - actual.left, GetSystemMetrics(SM_CXICON));
+            EXPECT_EQ(actual.bottom - actual.top, GetSystemMetrics(SM_CYICON));
+            EXPECT_NE(SendMessage(c, STM_GETICON, 0, 0), 0);
+        } else if (type == SS_LEFT && actual.right > wantedRect.right) {
+            // A label that its text, in the font at this size, makes wider than the template
+            // grows to the right into free space, and only there.
+            EXPECT_EQ(actual.left, wantedRect.left);
+            EXPECT_EQ(actual.top, wantedRect.top);
+            EXPECT_EQ(actual.bottom, wantedRect.bottom);
+            for (std::size_t o = 0; o < others.size(); ++o) {
+                const RECT& r = others[o];
+                if (o != i && r.left >= wantedRect.right && r.top < actual.bottom &&
+                    r.bottom > actual.top) {
+                    EXPECT_LE(actual.right, r.left) << "over control " << o;
+                }
+            }
         } else {
             EXPECT_EQ(actual, wantedRect);
         }
@@ -715,13 +741,14 @@ void ExpectDialogFrame(HWND dialog, const char* caption, int width, int height,
     RECT client;
     GetClientRect(dialog, &client);
     EXPECT_EQ(client, Pixels(dialog, RECT{0, 0, width, height}));
-    // The dialog font: ＭＳ Ｐゴシック at 9 points (12 pixels at the 96 dpi here).
+    // The dialog font: ＭＳ Ｐゴシック at 9 points (12 pixels at 96 dpi, 18 at 144).
     auto font = reinterpret_cast<HFONT>(SendMessage(dialog, WM_GETFONT, 0, 0));
     ASSERT_NE(font, nullptr);
     LOGFONTA lf;
     ASSERT_EQ(GetObjectA(font, sizeof lf, &lf), static_cast<int>(sizeof lf));
     EXPECT_EQ(Utf8(lf.lfFaceName), "ＭＳ Ｐゴシック");
-    EXPECT_EQ(lf.lfHeight, -12);
+    const int dpi = static_cast<int>(GetDpiForWindow(dialog));
+    EXPECT_EQ(lf.lfHeight, -(9 * dpi + 36) / 72) << "at " << dpi << " dpi";
 }
 
 TEST_F(KeyScoutDlgTest, TheMainWindowIsBuiltAsItsTemplateSays) {

@@ -4,12 +4,14 @@
 #include <chrono>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <sstream>
 #include <vector>
 
 #include "framework/CodePage.h"
 #include "listing/ScanThreadControl.h"
 #include "platform/sim/FixtureLoader.h"
+#include "res/resource.h"
 #include "tests/support/TestData.h"
 #include "tests/support/WaitBound.h"
 
@@ -216,6 +218,45 @@ std::string ClassName(HWND window) {
     char buffer[256] = {};
     int got = GetClassNameA(window, buffer, sizeof buffer);
     return std::string(buffer, got > 0 ? static_cast<std::size_t>(got) : 0);
+}
+
+void CThreeDevicesWindowTest::SetUp() {
+    m_machine.emplace("ui-three-devices.json");
+    TheApp().StartScanThread();
+    ASSERT_NE(TheApp().m_pScanThread, nullptr);
+    TheApp().m_pMainWnd = &m_dialog;
+    ASSERT_TRUE(m_dialog.Create(IDD_KEYSCOUT_DIALOG));
+    ASSERT_TRUE(
+        PumpUntil([&] { return m_dialog.m_listHardware.GetItemCount() == 3; }, m_dialog.m_hWnd));
+}
+
+void CThreeDevicesWindowTest::TearDown() {
+    if (m_dialog.m_hWnd != 0)
+        m_dialog.DestroyWindow();
+    TheApp().StopScanThread();
+}
+
+namespace {
+double Mean(const CImageRgba& image, int shift) {
+    double sum = 0;
+    for (std::uint32_t p : image.pixels)
+        sum += static_cast<double>((p >> shift) & 0xFF);
+    return image.pixels.empty() ? 0 : sum / static_cast<double>(image.pixels.size());
+}
+}  // namespace
+
+void ExpectSmoothCopyOf(const CImageRgba& shown, const CImageRgba& source) {
+    ASSERT_FALSE(shown.pixels.empty());
+    std::set<std::uint32_t> known;
+    for (std::uint32_t p : source.pixels)
+        known.insert(p | 0xFF000000u);
+    std::size_t fresh = 0;
+    for (std::uint32_t p : shown.pixels)
+        fresh += known.count(p | 0xFF000000u) == 0 ? 1 : 0;
+    EXPECT_GT(static_cast<double>(fresh) / static_cast<double>(shown.pixels.size()), 0.05)
+        << "grown by repeating pixels";
+    for (int shift : {0, 8, 16})
+        EXPECT_NEAR(Mean(shown, shift), Mean(source, shift), 3.0) << "channel at bit " << shift;
 }
 
 }  // namespace ks::test

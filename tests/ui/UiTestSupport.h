@@ -5,6 +5,8 @@
 // Threads: the test's thread is the window thread; the worker runs on its own.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -15,8 +17,10 @@
 #include "app/KeyScoutApp.h"
 #include "framework/Controls.h"
 #include "framework/Dialog.h"
+#include "framework/ResourceFile.h"
 #include "platform/model/ModelPlatform.h"
 #include "tests/support/FakePlatforms.h"
+#include "ui/KeyScoutDlg.h"
 
 namespace ks::test {
 
@@ -116,5 +120,21 @@ class CTextLog : public CWnd {
 // Texts of windows and controls, read through the window system.
 std::string WindowText(HWND window);
 std::string ClassName(HWND window);
+
+// The main window open on the simulated machine of ui-three-devices.json, its three lines
+// listed; it and the worker go at the end of the test.
+class CThreeDevicesWindowTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    std::optional<CSimulatedMachine> m_machine;
+    CKeyScoutDlg m_dialog;
+};
+
+// Expects `shown` to be `source` resampled smoothly to another size: many of its pixels have
+// a colour the source lacks (a picture grown by repeating pixels has none) and each channel's
+// average is the source's (the whole picture, not a part of it, nor it beside a background).
+void ExpectSmoothCopyOf(const CImageRgba& shown, const CImageRgba& source);
 
 }  // namespace ks::test
