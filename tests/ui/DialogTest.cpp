@@ -97,16 +97,19 @@ class KeyScoutDlgTest : public ::testing::Test {
         TheApp().StopScanThread();
     }
 
-    // Starts the worker and creates the window, as start-up does, on the machine given.
+    // Starts the worker and creates the window, as start-up does, on the machine given. A
+    // test calls it through ASSERT_NO_FATAL_FAILURE: a window that shows no scan has nothing
+    // for the rest of the test to look at.
     void Open(const std::string& fixture) { Open(LoadMachineFile(DataPath(fixture))); }
     void Open(CMachineModel machine) {
         m_machine.emplace(std::make_unique<CModelPlatform>(std::move(machine)));
         TheApp().StartScanThread();
-        ASSERT_NE(TheApp().m_pScanThread, nullptr);
+        ASSERT_NE(TheApp().m_pScanThread, nullptr) << "the worker could not be started";
         // The program's main window, as start-up makes it.
         TheApp().m_pMainWnd = &m_dialog;
-        ASSERT_TRUE(m_dialog.Create(IDD_KEYSCOUT_DIALOG));
-        ASSERT_TRUE(WaitForPublishedScan());
+        ASSERT_TRUE(m_dialog.Create(IDD_KEYSCOUT_DIALOG)) << "the main window was not created";
+        ASSERT_TRUE(WaitForPublishedScan())
+            << "the worker did not finish the window's first scan (its bound ran out)";
     }
 
     // Waits until the worker has finished a pass, then runs what it posted to the window.
@@ -118,18 +121,22 @@ class KeyScoutDlgTest : public ::testing::Test {
     }
 
     // The machine changes (a device plugged in or pulled out) and the system broadcasts it;
-    // returns once the window has refilled its list with `lines` lines.
-    bool Rescan(std::optional<CMachineModel> next, int lines) {
+    // succeeds once the window has refilled its list with `lines` lines.
+    ::testing::AssertionResult Rescan(std::optional<CMachineModel> next, int lines) {
         if (next)
             m_machine->Replace(std::move(*next));
         const int before = m_dialog.m_results;
         // Only the events that carry no data can be posted; the window treats every kind
         // alike.
         if (!ks::PostMessage(m_dialog.m_hWnd, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0))
-            return false;
-        return PumpUntil(
-            [&] { return m_dialog.m_results > before && List().GetItemCount() == lines; },
-            m_dialog.m_hWnd);
+            return ::testing::AssertionFailure() << "the device-change broadcast was not posted";
+        if (PumpUntil([&] { return m_dialog.m_results > before && List().GetItemCount() == lines; },
+                      m_dialog.m_hWnd))
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure()
+               << "after a device-change broadcast the window did not show " << lines
+               << " lines: " << m_dialog.m_results - before << " results came, "
+               << List().GetItemCount() << " lines shown";
     }
     void Select(int line) {
         List().SetItemState(line, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
@@ -191,14 +198,14 @@ class KeyScoutDlgTest : public ::testing::Test {
 };
 
 TEST_F(KeyScoutDlgTest, AMachineWithoutDevicesShowsAnEmptyListAndEmptyDetails) {
-    Open("ui-no-devices.json");
+    ASSERT_NO_FATAL_FAILURE(Open("ui-no-devices.json"));
     EXPECT_EQ(List().GetItemCount(), 0);
     EXPECT_EQ(List().GetNextItem(-1, LVNI_SELECTED), -1);
     ExpectShowsNothing();
 }
 
 TEST_F(KeyScoutDlgTest, ThreeDevicesAreListedInScanOrderWithTheFirstSelectedAndShown) {
-    Open("ui-three-devices.json");
+    ASSERT_NO_FATAL_FAILURE(Open("ui-three-devices.json"));
     EXPECT_EQ(Lines(),
               std::vector<std::string>(std::begin(kThreeDevices), std::end(kThreeDevices)));
     for (int i = 0; i < 3; ++i)
@@ -218,7 +225,7 @@ TEST_F(KeyScoutDlgTest, ThreeDevicesAreListedInScanOrderWithTheFirstSelectedAndS
 }
 
 TEST_F(KeyScoutDlgTest, SelectingTheSecondLineClearsTheFieldsThenShowsIt) {
-    Open("ui-three-devices.json");
+    ASSERT_NO_FATAL_FAILURE(Open("ui-three-devices.json"));
     CTextLog vendorLog;
     ASSERT_TRUE(vendorLog.SubclassWindow(Item(IDC_EDIT_VENDOR_ID)));
 
@@ -235,14 +242,14 @@ TEST_F(KeyScoutDlgTest, SelectingTheSecondLineClearsTheFieldsThenShowsIt) {
 }
 
 TEST_F(KeyScoutDlgTest, DeselectingEveryLineLeavesTheDetailsEmpty) {
-    Open("ui-three-devices.json");
+    ASSERT_NO_FATAL_FAILURE(Open("ui-three-devices.json"));
     List().SetItemState(0, 0, LVIS_SELECTED);
     EXPECT_EQ(List().GetNextItem(-1, LVNI_SELECTED), -1);
     ExpectShowsNothing();
 }
 
 TEST_F(KeyScoutDlgTest, AnItemWhoseDataNamesNoRecordShowsNothing) {
-    Open("ui-three-devices.json");
+    ASSERT_NO_FATAL_FAILURE(Open("ui-three-devices.json"));
     ASSERT_TRUE(List().SetItemData(2, 3));  // one past the last record
     List().SetItemState(2, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
     EXPECT_EQ(List().GetNextItem(-1, LVNI_SELECTED), 2);
@@ -253,7 +260,7 @@ TEST_F(KeyScoutDlgTest, AnItemWhoseDataNamesNoRecordShowsNothing) {
 }
 
 TEST_F(KeyScoutDlgTest, ADeviceChangeBroadcastRefillsTheListAndKeepsTheChosenDevice) {
-    Open("ui-three-devices.json");
+    ASSERT_NO_FATAL_FAILURE(Open("ui-three-devices.json"));
     Select(2);
     ASSERT_TRUE(Rescan(ThreeDevicesPlusHeadset(), 4));
     std::vector<std::string> expected(std::begin(kThreeDevices), std::end(kThreeDevices));
@@ -267,7 +274,7 @@ TEST_F(KeyScoutDlgTest, TheChosenDeviceStaysChosenWhereverTheRescanFindsIt) {
     // The flash drive, pulled out: the keyboard and mouse, then the phone.
     CMachineJson machine = ThreeDevicesJson();
     PullOut(machine, kRootHub, 1);
-    Open(LoadMachineJson(machine));
+    ASSERT_NO_FATAL_FAILURE(Open(LoadMachineJson(machine)));
     ASSERT_EQ(Lines(), (std::vector<std::string>{kThreeDevices[1], kThreeDevices[2]}));
     EXPECT_EQ(Selected(), 0) << "the first fill selects the first line";
     Select(1);
@@ -297,7 +304,7 @@ TEST_F(KeyScoutDlgTest, OfIdenticalDrivesTheChosenOneStaysChosenAndInView) {
     CMachineJson machine = ThreeDevicesJson();
     for (int port = 5; port <= 11; ++port)
         PlugCopyOfFlashDrive(machine, port);
-    Open(LoadMachineJson(machine));
+    ASSERT_NO_FATAL_FAILURE(Open(LoadMachineJson(machine)));
     ASSERT_EQ(List().GetItemCount(), 10);
     // The last of them, below the lines the list has room for.
     Select(9);
@@ -325,7 +332,7 @@ TEST_F(KeyScoutDlgTest, OfIdenticalDrivesTheChosenOneStaysChosenAndInView) {
 TEST_F(KeyScoutDlgTest, TwoSticksOfOneModelAreToldApartByTheirSerialNumbers) {
     CMachineJson machine = ThreeDevicesJson();
     PlugCopyOfFlashDrive(machine, 6, "SECOND0001");
-    Open(LoadMachineJson(machine));
+    ASSERT_NO_FATAL_FAILURE(Open(LoadMachineJson(machine)));
     Select(3);
     ASSERT_EQ(Field(IDC_EDIT_SERIAL), "SECOND0001");
     // A third stick of the model, with a serial number of its own, arrives before it.
@@ -336,7 +343,7 @@ TEST_F(KeyScoutDlgTest, TwoSticksOfOneModelAreToldApartByTheirSerialNumbers) {
 }
 
 TEST_F(KeyScoutDlgTest, TheDetailsGoWithTheLastDeviceAndComeBackWithTheNext) {
-    Open("ui-three-devices.json");
+    ASSERT_NO_FATAL_FAILURE(Open("ui-three-devices.json"));
     Select(1);
     ASSERT_TRUE(Rescan(LoadMachineFile(DataPath("ui-no-devices.json")), 0));
     EXPECT_EQ(Selected(), -1);
@@ -372,8 +379,8 @@ TEST_F(KeyScoutDlgTest, AStormOfDeviceChangesDuringAScanCostsOneMoreScanAndNever
     gate.ReleaseOne();
     ASSERT_TRUE(gate.WaitForPassesStarted(2)) << "the folded broadcasts started no further pass";
     gate.ReleaseOne();
-    ASSERT_TRUE(
-        PumpUntil([&] { return dialog.m_listHardware.GetItemCount() == 4; }, dialog.m_hWnd));
+    ASSERT_TRUE(PumpUntil([&] { return dialog.m_listHardware.GetItemCount() == 4; }, dialog.m_hWnd))
+        << "the window did not show the 4 devices after the folded pass";
     gate.Open();
     PumpPending(dialog.m_hWnd);
     TheApp().StopScanThread();
@@ -385,7 +392,7 @@ TEST_F(KeyScoutDlgTest, AStormOfDeviceChangesDuringAScanCostsOneMoreScanAndNever
 }
 
 TEST_F(KeyScoutDlgTest, TheSystemMenuOpensTheAboutBoxWhoseOkClosesIt) {
-    Open("ui-three-devices.json");
+    ASSERT_NO_FATAL_FAILURE(Open("ui-three-devices.json"));
 
     // The last two items of the system menu: a separator and the About command.
     HMENU menu = GetSystemMenu(m_dialog.m_hWnd, FALSE);
@@ -421,7 +428,9 @@ TEST_F(KeyScoutDlgTest, TheSystemMenuOpensTheAboutBoxWhoseOkClosesIt) {
         SendMessage(GetDlgItem(about, IDOK), BM_CLICK, 0, 0);
     });
     ASSERT_TRUE(PumpUntil([&] { return sawAbout && FindWindowA(nullptr, caption.c_str()) == 0; },
-                          m_dialog.m_hWnd));
+                          m_dialog.m_hWnd))
+        << (sawAbout ? "the About box did not close on its OK button"
+                     : "the system menu's command opened no About box");
 
     EXPECT_TRUE(IsWindowEnabled(m_dialog.m_hWnd));
     EXPECT_EQ(List().GetItemCount(), 3);
@@ -436,7 +445,7 @@ TEST_F(KeyScoutDlgTest, TheAboutItemIsTheResourcesOwnTextWhateverTheCodePage) {
         ASSERT_EQ(GetAnsiCodePage(), static_cast<UINT>(std::atoi(expected)))
             << "the run does not have the code page it asks for";
     }
-    Open("ui-no-devices.json");
+    ASSERT_NO_FATAL_FAILURE(Open("ui-no-devices.json"));
     const std::u16string resource = u"KeyScout のバージョン情報(&A)...";
     char16_t loaded[64] = {};
     EXPECT_EQ(LoadStringW(IDS_ABOUTBOX, loaded, 64), static_cast<int>(resource.size()));
@@ -466,7 +475,7 @@ bool Showable(const std::string& text) {
 }
 
 TEST_F(KeyScoutDlgTest, DeviceStringsAreShownOnOneLineAndPrintableSerialsAsTheDevicesGiveThem) {
-    Open("strings-hostile.json");
+    ASSERT_NO_FATAL_FAILURE(Open("strings-hostile.json"));
     ASSERT_EQ(List().GetItemCount(), 3);
     for (int i = 0; i < 3; ++i) {
         SCOPED_TRACE("line " + std::to_string(i));
@@ -487,7 +496,7 @@ TEST_F(KeyScoutDlgTest, DeviceStringsAreShownOnOneLineAndPrintableSerialsAsTheDe
 }
 
 TEST_F(KeyScoutDlgTest, TheWindowCarriesTheProgramIcon) {
-    Open("ui-no-devices.json");
+    ASSERT_NO_FATAL_FAILURE(Open("ui-no-devices.json"));
     const LRESULT big = m_dialog.SendMessage(WM_GETICON, ICON_BIG, 0);
     const LRESULT small = m_dialog.SendMessage(WM_GETICON, ICON_SMALL, 0);
     EXPECT_NE(big, 0);
@@ -496,7 +505,7 @@ TEST_F(KeyScoutDlgTest, TheWindowCarriesTheProgramIcon) {
 }
 
 TEST_F(KeyScoutDlgTest, TheWindowUnregistersWhenItGoesAndGetsNoMoreNotifications) {
-    Open("ui-three-devices.json");
+    ASSERT_NO_FATAL_FAILURE(Open("ui-three-devices.json"));
     HWND gone = m_dialog.m_hWnd;
     CKeyScoutThread& worker = *TheApp().m_pScanThread;
     EXPECT_EQ(CKeyScoutThreadProbe::Windows(worker), (std::map<HWND, UINT>{{gone, 0x8001}}));
@@ -505,7 +514,8 @@ TEST_F(KeyScoutDlgTest, TheWindowUnregistersWhenItGoesAndGetsNoMoreNotifications
     // Gone from the worker's table at once, not only when the next pass prunes it.
     EXPECT_TRUE(CKeyScoutThreadProbe::Windows(worker).empty());
     TheApp().m_pScanThread->RequestScan();
-    ASSERT_EQ(BoundedWait(TheApp().m_pScanThread->m_scanDoneEvent.m_hObject, 20000), WAIT_OBJECT_0);
+    ASSERT_EQ(BoundedWait(TheApp().m_pScanThread->m_scanDoneEvent.m_hObject, 20000), WAIT_OBJECT_0)
+        << "the scan asked for after the window went did not finish";
     MSG msg;
     int toGone = 0;
     while (PeekMessage(&msg, TRUE))
@@ -525,10 +535,13 @@ class KeyScoutDlgModalTest : public KeyScoutDlgTest {
         EXPECT_TRUE(script.CreateMessageOnly());
         script.Post([&] {
             HWND dialog = FindWindowA(nullptr, "KeyScout");
-            EXPECT_NE(dialog, 0u);
-            if (dialog == 0)
+            EXPECT_NE(dialog, 0u) << "the modal window is not found by its caption";
+            if (dialog == 0) {
+                m_dialog.EndDialog(0);  // else the modal run would never end
                 return;
-            EXPECT_TRUE(PumpUntil([&] { return List().GetItemCount() == 3; }, dialog));
+            }
+            EXPECT_TRUE(PumpUntil([&] { return List().GetItemCount() == 3; }, dialog))
+                << "the modal window did not show the machine's 3 devices";
             keys(dialog);
         });
         return m_dialog.DoModal();
@@ -752,13 +765,13 @@ void ExpectDialogFrame(HWND dialog, const char* caption, int width, int height,
 }
 
 TEST_F(KeyScoutDlgTest, TheMainWindowIsBuiltAsItsTemplateSays) {
-    Open("ui-no-devices.json");
+    ASSERT_NO_FATAL_FAILURE(Open("ui-no-devices.json"));
     ExpectDialogFrame(m_dialog.m_hWnd, "KeyScout", 357, 214, true, WS_EX_APPWINDOW);
     ExpectControls(m_dialog.m_hWnd, kMainControls, std::size(kMainControls));
 }
 
 TEST_F(KeyScoutDlgTest, TheAboutBoxIsBuiltAsItsTemplateSays) {
-    Open("ui-no-devices.json");
+    ASSERT_NO_FATAL_FAILURE(Open("ui-no-devices.json"));
     const std::string caption = Ansi("KeyScoutのバージョン情報");
     CScriptWindow script;
     ASSERT_TRUE(script.CreateMessageOnly());
