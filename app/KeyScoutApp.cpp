@@ -66,6 +66,19 @@ class CTimedScans final : public IDeviceChangeWatch {
     CScanRequestTimer m_timer;
 };
 
+// The main window, which notes that it was made: a modal run that ends with -1 was either
+// never shown or ended by a WM_QUIT, and only the first is a failed start.
+class CMainDlg final : public CKeyScoutDlg {
+  public:
+    bool m_bMade = false;
+
+  protected:
+    BOOL OnInitDialog() override {
+        m_bMade = true;
+        return CKeyScoutDlg::OnInitDialog();
+    }
+};
+
 }  // namespace
 
 std::unique_ptr<IDeviceChangeWatch> CKeyScoutApp::WatchDeviceChanges() {
@@ -86,9 +99,20 @@ void CKeyScoutApp::RunMainWindow() {
     std::unique_ptr<IDeviceChangeWatch> watch = WatchDeviceChanges();
     // The dialog object outlives its window: the framework forgets it as the main window
     // when the window goes, so nothing reaches it after DoModal has returned.
-    CKeyScoutDlg dialog;
+    CMainDlg dialog;
     m_pMainWnd = &dialog;
-    dialog.DoModal();
+    // Whether the user ended the run with OK or Cancel makes no difference; a window that
+    // was never made (its template, or the window system, refused) is a failed start, which
+    // the process's exit code tells whoever started it. The shutdown is the same.
+    if (dialog.DoModal() == -1 && !dialog.m_bMade) {
+        std::fputs("keyscout: the main window could not be created\n", stderr);
+        m_bWindowFailed = true;
+    }
+}
+
+int CKeyScoutApp::ExitInstance() {
+    const int code = CWinApp::ExitInstance();
+    return m_bWindowFailed ? 1 : code;
 }
 
 void CKeyScoutApp::StopScanThread() {

@@ -24,6 +24,9 @@ class CKeyScoutApp : public CWinApp {
     ~CKeyScoutApp() override;
 
     BOOL InitInstance() override;
+    // The process's exit code: 1 when the main window could not be created, else the
+    // framework's (0). A copy refused by the single-instance guard ends with 0.
+    int ExitInstance() override;
     void StartScanThread();
     void StopScanThread();
     // Where the window system does not broadcast device changes itself (Linux), the
@@ -39,8 +42,10 @@ class CKeyScoutApp : public CWinApp {
 
   protected:
     // The main window's modal run (CKeyScoutDlg): it registers with the worker through
-    // m_pScanThread and returns when the window has closed.
+    // m_pScanThread and returns when the window has closed. A window that could not be
+    // created sets m_bWindowFailed.
     virtual void RunMainWindow();
+    bool m_bWindowFailed = false;
     // How long the stop waits before it ends the worker by force.
     DWORD m_dwStopTimeout = 10000;
     // The worker's run-time class.

@@ -14,6 +14,8 @@
 //   keyscout-appchild main-window     the main window object is gone before start-up returns
 //                                     (the framework must not reach it afterwards)
 //   keyscout-appchild no-worker       the worker cannot get its system resources: no window
+//   keyscout-appchild no-window       the program's own main window, which cannot be made here
+//                                     (this program has no dialog templates)
 // After a stop by force it prints the worker's exit code ("worker-exit ffffffff").
 // A copy refused by the single-instance guard prints nothing and exits 0.
 // Every wait of its own has a bound (kLimitMs); the pass that hangs is the point.
@@ -101,6 +103,10 @@ class CTestApp : public CKeyScoutApp {
 
   protected:
     void RunMainWindow() override {
+        if (g_mode == "no-window") {
+            CKeyScoutApp::RunMainWindow();
+            return;
+        }
         std::puts("window");
         if (m_pScanThread != nullptr)
             std::puts("worker");

@@ -91,6 +91,13 @@ start no-worker > "$dir/out"; rc=$?; out=$(clean < "$dir/out")
 check "without a worker no window is shown" "ended" "$out"
 check "... and the copy exits 0" 0 "$rc"
 
+# A main window that cannot be made is a failed start: the copy says so and exits non-zero
+# (a copy refused by the guard still exits 0, above), and gives the guard back as any other.
+start no-window > "$dir/out" 2> "$dir/err"; rc=$?; out=$(clean < "$dir/out")
+check "a copy whose main window cannot be made ends" "ended" "$out"
+check "... with exit status 1" 1 "$rc"
+check "... and says why" "keyscout: the main window could not be created" "$(clean < "$dir/err" | grep '^keyscout:')"
+
 # After that, the mutex is free again: a normal copy starts.
 out=$(start once | clean)
 check "a copy after the worker-less one starts" $'window\nworker\nended' "$out"

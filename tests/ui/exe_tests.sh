@@ -2,8 +2,8 @@
 # KeyScout.exe from outside, as a user meets it under Wine on an X display ($DISPLAY):
 #   exe_tests.sh KEYSCOUT_EXE INSPECT_EXE
 # The window appears with the texts of its template; a second copy ends at once without a
-# window; Alt+Q, Escape and Enter each end the program. Wine has no USB host controllers, so
-# the list is empty.
+# window; Alt+Q, Escape and Enter each end the program; a copy that can make no window ends
+# with status 1. Wine has no USB host controllers, so the list is empty.
 set -u
 exe=$1
 inspect=$2
@@ -74,5 +74,12 @@ for key in Escape Return; do
     wait_end "$pid" 10
     check "$key ends the program" "ended 0" "$ended"
 done
+
+# Without a display Wine can make no window: the program's start has failed, and its exit
+# status says so (the second copy above, refused by the guard, ends with 0).
+env -u DISPLAY wine "$exe" 2>/dev/null & pid=$!
+wait_end "$pid" 30
+check "a copy whose window cannot be made (no display) ends with status 1" "ended 1" "$ended"
+check "... without a window" "windows 0" "$(look | head -n 1)"
 
 finish
