@@ -50,6 +50,8 @@ struct CRequestFault {
         return !m_bFail && !m_optFailAfter && !m_bNoWrite && !m_optBytesReturned &&
                !m_optActualLength && !m_bNoTerminator;
     }
+
+    bool operator==(const CRequestFault&) const = default;
 };
 
 // How one configuration-manager call on a node misbehaves: it returns m_crResult instead of
@@ -58,6 +60,8 @@ struct CRequestFault {
 struct CCmFault {
     CONFIGRET m_crResult = CR_FAILURE;
     bool m_bNoWrite = false;
+
+    bool operator==(const CCmFault&) const = default;
 };
 
 // How a Win32 call that answers TRUE/FALSE misbehaves: it fails, or it returns TRUE without
@@ -70,6 +74,8 @@ struct CInterfaceFaults {
     bool m_bRequiredSizeZero = false;
     // The detail call with a buffer fails.
     bool m_bDetailFails = false;
+
+    bool operator==(const CInterfaceFaults&) const = default;
 };
 
 // --- USB topology -----------------------------------------------------------------------
@@ -90,12 +96,16 @@ struct CStringDescriptor {
     // are delivered): for descriptors with a wrong bLength, type or an odd length.
     std::optional<std::vector<BYTE>> m_optRaw;
     CRequestFault m_faults;
+
+    bool operator==(const CStringDescriptor&) const = default;
 };
 
 // One pipe of the connection information's pipe list.
 struct CPipeInfo {
     std::array<BYTE, 7> m_abyEndpointDescriptor{};
     DWORD m_dwScheduleOffset = 0;
+
+    bool operator==(const CPipeInfo&) const = default;
 };
 
 inline constexpr std::size_t kMaxPipes = 30;
@@ -136,6 +146,8 @@ struct CUsbDevice {
     // Descriptor 0. None: the device has no string descriptors and refuses descriptor 0.
     std::optional<std::vector<WORD>> m_optLanguageIds;
     std::vector<CStringDescriptor> m_vStrings;
+
+    bool operator==(const CUsbDevice&) const = default;
 };
 
 struct CPortFaults {
@@ -148,6 +160,8 @@ struct CPortFaults {
     // device, every name and descriptor request for it fails, and a hub on it can no
     // longer be opened or asked.
     std::optional<DWORD> m_optVanishAfter;
+
+    bool operator==(const CPortFaults&) const = default;
 };
 
 // One downstream port of a hub (1-based). Ports of a hub that the model does not list are
@@ -157,6 +171,8 @@ struct CUsbPort {
     DWORD m_dwConnectionStatus = NoDeviceConnected;
     std::optional<CUsbDevice> m_optDevice;
     CPortFaults m_faults;
+
+    bool operator==(const CUsbPort&) const = default;
 };
 
 struct CHubFaults {
@@ -165,6 +181,8 @@ struct CHubFaults {
     // Applies to every port that has no extended-request fault of its own: a hub driver
     // that only knows the legacy connection request.
     CRequestFault m_connectionInfoEx;
+
+    bool operator==(const CHubFaults&) const = default;
 };
 
 // A root hub or an external hub, with its USB_NODE_INFORMATION fields.
@@ -185,6 +203,8 @@ struct CUsbHub {
     CHubFaults m_faults;
 
     const CUsbPort* FindPort(DWORD port) const;
+
+    bool operator==(const CUsbHub&) const = default;
 };
 
 struct CControllerFaults {
@@ -192,6 +212,8 @@ struct CControllerFaults {
     CRequestFault m_driverKey;
     CRequestFault m_rootHubName;
     CInterfaceFaults m_interface;
+
+    bool operator==(const CControllerFaults&) const = default;
 };
 
 // A USB host controller, reachable as "\\.\HCDn" and/or as a host-controller device
@@ -203,6 +225,8 @@ struct CHostController {
     std::optional<std::u16string> m_optDriverKey;    // none: GET_HCD_DRIVERKEY_NAME fails
     std::optional<std::u16string> m_optRootHubName;  // none: GET_ROOT_HUB_NAME fails
     CControllerFaults m_faults;
+
+    bool operator==(const CHostController&) const = default;
 };
 
 // --- Device-node tree -------------------------------------------------------------------
@@ -221,11 +245,15 @@ struct CRegistryProperty {
     std::vector<std::string> m_vValues;  // UTF-8; one for REG_SZ
     // The exact bytes of the value instead (a multi-string without its final NUL, ...).
     std::optional<std::vector<BYTE>> m_optRaw;
+
+    bool operator==(const CRegistryProperty&) const = default;
 };
 
 struct CPropertyFault {
     ULONG m_ulCode = 0;
     CCmFault m_fault;
+
+    bool operator==(const CPropertyFault&) const = default;
 };
 
 struct CDevNodeFaults {
@@ -247,6 +275,8 @@ struct CDevNodeFaults {
     // After this many configuration-manager calls about this node, it (and everything
     // below it) is gone: CR_NO_SUCH_DEVNODE.
     std::optional<DWORD> m_optVanishAfter;
+
+    bool operator==(const CDevNodeFaults&) const = default;
 };
 
 // One device node. m_vChildren and m_optParent are indices into CMachineModel::m_vNodes;
@@ -266,6 +296,8 @@ struct CDevNode {
 
     const CRegistryProperty* FindProperty(ULONG code) const;
     const CCmFault* FindPropertyFault(ULONG code) const;
+
+    bool operator==(const CDevNode&) const = default;
 };
 
 // --- Volumes ----------------------------------------------------------------------------
@@ -274,6 +306,8 @@ struct CVolumeFaults {
     ECallFault m_rootMountPoint = ECallFault::None;       // GetVolumeName... of "X:\"
     ECallFault m_interfaceMountPoint = ECallFault::None;  // ... of the interface path + "\"
     CInterfaceFaults m_interface;
+
+    bool operator==(const CVolumeFaults&) const = default;
 };
 
 struct CVolume {
@@ -282,6 +316,8 @@ struct CVolume {
     std::optional<std::string> m_optInterfacePath;  // DevicePath of its volume interface
     std::optional<std::string> m_optInstanceId;     // the node exposing that interface
     CVolumeFaults m_faults;
+
+    bool operator==(const CVolume&) const = default;
 };
 
 // --- The machine ------------------------------------------------------------------------
@@ -289,6 +325,8 @@ struct CVolume {
 struct CMachineFaults {
     bool m_bHostControllerSetFails = false;  // SetupDiGetClassDevsA of that class
     bool m_bVolumeSetFails = false;
+
+    bool operator==(const CMachineFaults&) const = default;
 };
 
 inline constexpr const char* kRootInstanceId = "HTREE\\ROOT\\0";
@@ -307,6 +345,8 @@ struct CMachineModel {
     std::optional<std::size_t> FindNode(std::string_view instanceId) const;
     // Appends a node as the last child of `parent` (none: as the root) and returns its index.
     std::size_t AddNode(CDevNode node, std::optional<std::size_t> parent);
+
+    bool operator==(const CMachineModel&) const = default;
 };
 
 // ASCII case-insensitive equality, as Windows compares device paths and instance IDs.
