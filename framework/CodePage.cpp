@@ -258,6 +258,10 @@ std::u16string Utf8ToUtf16(std::string_view text) {
     return out;
 }
 
+std::size_t DecodeUtf8(std::string_view text, std::size_t i, char32_t& cp) {
+    return Utf8Sequence(text, i, &cp);
+}
+
 namespace detail {
 
 std::string ValidUtf8(std::string_view text) {
@@ -280,8 +284,6 @@ std::string ValidUtf8(std::string_view text) {
 
 }  // namespace detail
 
-namespace {
-// Characters beyond ASCII that a terminal or a text layout acts on rather than shows.
 bool IsActingCharacter(char32_t cp) {
     return (cp >= 0x80 && cp <= 0x9F) ||                    // C1 controls (CSI, NEL, ...)
            cp == 0x2028 || cp == 0x2029 ||                  // line and paragraph separators
@@ -289,7 +291,6 @@ bool IsActingCharacter(char32_t cp) {
            (cp >= 0x202A && cp <= 0x202E) ||                // embeddings and overrides
            (cp >= 0x2066 && cp <= 0x2069);                  // isolates
 }
-}  // namespace
 
 std::string EscapeControlCharacters(std::string_view text, UINT codePage, EEscape style) {
     const bool json = style == EEscape::Json;
@@ -307,6 +308,20 @@ std::string EscapeControlCharacters(std::string_view text, UINT codePage, EEscap
     std::size_t i = 0;
     while (i < text.size()) {
         const auto b = static_cast<unsigned char>(text[i]);
+        // Printable ASCII stays as it is, in every code page (no lead byte is below 0x80):
+        // the run up to the next byte that may need more is copied at once.
+        if (b >= 0x20 && b < 0x7F && (b != '\\' || style != EEscape::VisibleAndBackslash)) {
+            std::size_t end = i + 1;
+            while (end < text.size()) {
+                const auto c = static_cast<unsigned char>(text[end]);
+                if (c < 0x20 || c >= 0x7F || (c == '\\' && style == EEscape::VisibleAndBackslash))
+                    break;
+                ++end;
+            }
+            out.append(text.substr(i, end - i));
+            i = end;
+            continue;
+        }
         std::size_t n = MbCharLength(text, i, codePage);
         if (codePage == kCodePageShiftJis && n == 2) {
             // A lead byte whose next byte cannot be a trail byte stands alone: the control

@@ -52,6 +52,16 @@ bool MbEqualsUpperCased(std::string_view text, std::string_view upper, UINT code
 enum class EEscape { Visible, VisibleAndBackslash, Json };
 std::string EscapeControlCharacters(std::string_view text, UINT codePage, EEscape style);
 
+// The well-formed UTF-8 sequence that begins at text[i] (one byte for ASCII): its length, with
+// its character in `cp`; 0 when the bytes there form none (a stray byte, an overlong form, a
+// surrogate, beyond U+10FFFF, cut short). i < text.size().
+std::size_t DecodeUtf8(std::string_view text, std::size_t i, char32_t& cp);
+
+// Whether a terminal or a text layout acts on the character rather than shows it: the C1
+// controls, the line and paragraph separators, the marks, embeddings, overrides and
+// isolates of bidirectional text.
+bool IsActingCharacter(char32_t cp);
+
 // UTF-16 to the ANSI code page. Conversion stops at the first NUL code unit or after
 // `count` units; characters the code page lacks (and unpaired surrogates) become '?'.
 std::string Utf16ToAnsi(const char16_t* text, std::size_t count, bool* usedDefault = nullptr);
