@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -10,28 +12,14 @@
 #include <unordered_map>
 #include <utility>
 
-#include <nlohmann/json.hpp>
-
 #include "framework/CodePage.h"
+#include "platform/sim/FixtureDocument.h"
 
 namespace ks {
 
 namespace {
 
-using Json = nlohmann::json;
-
-std::string PointerToken(std::string_view key) {
-    std::string out;
-    for (char c : key) {
-        if (c == '~')
-            out += "~0";
-        else if (c == '/')
-            out += "~1";
-        else
-            out += c;
-    }
-    return out;
-}
+using CValue = CFixtureValue;
 
 // Where a value stands in the fixture, as a JSON pointer. It is spelled out only for an error
 // message: a path is a key or an index below its parent's path, which outlives it (each is
@@ -46,7 +34,8 @@ class CPath {
     std::string Str() const {
         if (m_pParent == nullptr)
             return std::string(m_root);
-        return m_pParent->Str() + "/" + (m_bIndex ? std::to_string(m_index) : PointerToken(m_key));
+        return m_pParent->Str() + "/" +
+               (m_bIndex ? std::to_string(m_index) : FixturePointerToken(m_key));
     }
     bool IsRoot() const { return m_pParent == nullptr && m_root.empty(); }
 
@@ -115,6 +104,37 @@ std::string NameList(const CNamed* names, std::size_t count) {
     return out;
 }
 
+// Instance IDs as the model compares them: ASCII letters without regard to case.
+struct CNoCaseHash {
+    // Eight bytes at a time, each with its bit 0x20 cleared: a letter and its other case hash
+    // alike (and so do a few other pairs of bytes, which the comparison tells apart).
+    std::size_t operator()(std::string_view s) const {
+        constexpr std::uint64_t kFold = 0xDFDFDFDFDFDFDFDFu;
+        std::uint64_t hash = s.size();
+        std::size_t i = 0;
+        for (; i + 8 <= s.size(); i += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, s.data() + i, 8);
+            hash = Mix(hash ^ (word & kFold));
+        }
+        if (i < s.size()) {
+            std::uint64_t tail = 0;
+            std::memcpy(&tail, s.data() + i, s.size() - i);
+            hash = Mix(hash ^ (tail & kFold));
+        }
+        return static_cast<std::size_t>(hash ^ (hash >> 32));
+    }
+    static std::uint64_t Mix(std::uint64_t x) {
+        x *= 0x9E3779B97F4A7C15u;
+        return x ^ (x >> 29);
+    }
+};
+struct CNoCaseEqual {
+    bool operator()(std::string_view a, std::string_view b) const {
+        return EqualsNoCaseAscii(a, b);
+    }
+};
+
 std::string Upper(std::string_view s) {
     std::string out(s);
     for (char& c : out)
@@ -135,29 +155,32 @@ class CReader {
         return root;
     }
 
-    CMachineModel Read(const Json& root) {
+    CMachineModel Read(const CValue& root) {
         CheckKeys(root, "", {"controllers", "deviceTree", "volumes", "faults"});
         // The tree first: controllers and volumes refer to its nodes.
         m_bTreeGiven = Find(root, "deviceTree") != nullptr;
-        if (const Json* tree = Find(root, "deviceTree")) {
-            m_model.m_vNodes.reserve(CountNodes(*tree));
+        if (const CValue* tree = Find(root, "deviceTree")) {
+            const std::size_t count = CountNodes(*tree);
+            m_model.m_vNodes.reserve(count);
+            m_mapInstanceIds.reserve(count);
             ReadNode(*tree, "/deviceTree", std::nullopt);
-        } else
-            UniqueNode(m_model.m_vNodes[m_model.AddNode(RootNode(), std::nullopt)].m_strInstanceId,
-                       "/deviceTree");
-        if (const Json* list = Find(root, "controllers")) {
+        } else {
+            UniqueNode(kRootInstanceId, "/deviceTree");
+            m_model.AddNode(RootNode(), std::nullopt);
+        }
+        if (const CValue* list = Find(root, "controllers")) {
             const CPath path = "/controllers";
             ExpectArray(*list, path);
-            for (std::size_t i = 0; i < list->size(); ++i)
+            for (std::size_t i = 0; i < list->Size(); ++i)
                 ReadController((*list)[i], Child(path, i));
         }
-        if (const Json* list = Find(root, "volumes")) {
+        if (const CValue* list = Find(root, "volumes")) {
             const CPath path = "/volumes";
             ExpectArray(*list, path);
-            for (std::size_t i = 0; i < list->size(); ++i)
+            for (std::size_t i = 0; i < list->Size(); ++i)
                 ReadVolume((*list)[i], Child(path, i));
         }
-        if (const Json* faults = Find(root, "faults")) {
+        if (const CValue* faults = Find(root, "faults")) {
             const CPath path = "/faults";
             CheckKeys(*faults, path, {"hostControllerSetFails", "volumeSetFails"});
             ReadBool(*faults, path, "hostControllerSetFails",
@@ -175,111 +198,129 @@ class CReader {
 
     // --- Generic values ---------------------------------------------------------------
 
-    static const Json* Find(const Json& obj, const char* key) {
-        auto it = obj.find(key);
-        return it == obj.end() ? nullptr : &*it;
-    }
+    static const CValue* Find(const CValue& obj, std::string_view key) { return obj.Find(key); }
 
-    void ExpectObject(const Json& v, const CPath& path) const {
-        if (!v.is_object())
+    void ExpectObject(const CValue& v, const CPath& path) const {
+        if (!v.IsObject())
             Fail(path, "expected an object");
     }
-    void ExpectArray(const Json& v, const CPath& path) const {
-        if (!v.is_array())
+    void ExpectArray(const CValue& v, const CPath& path) const {
+        if (!v.IsArray())
             Fail(path, "expected an array");
     }
 
-    void CheckKeys(const Json& obj, const CPath& path,
+    void CheckKeys(const CValue& obj, const CPath& path,
                    std::initializer_list<std::string_view> allowed) const {
         ExpectObject(obj, path);
-        for (auto it = obj.begin(); it != obj.end(); ++it) {
-            const std::string_view key = it.key();
-            if (std::find(allowed.begin(), allowed.end(), key) == allowed.end()) {
-                std::string list;
-                for (std::string_view k : allowed)
-                    list += (list.empty() ? "" : ", ") + std::string(k);
-                Fail(Child(path, it.key()), "unknown key (expected one of: " + list + ")");
-            }
+        // The first unknown key in the order of keys (bytes compared without sign), whatever
+        // the order of the text.
+        const CFixtureMember* unknown = nullptr;
+        for (const CFixtureMember& member : obj)
+            if (std::find(allowed.begin(), allowed.end(), member.Key()) == allowed.end() &&
+                (unknown == nullptr || member.Key() < unknown->Key()))
+                unknown = &member;
+        if (unknown != nullptr) {
+            std::string list;
+            for (std::string_view k : allowed)
+                list += (list.empty() ? "" : ", ") + std::string(k);
+            Fail(Child(path, unknown->Key()), "unknown key (expected one of: " + list + ")");
         }
+    }
+
+    // An object's members in the order of their keys.
+    static std::vector<const CFixtureMember*> SortedMembers(const CValue& obj) {
+        std::vector<const CFixtureMember*> members;
+        members.reserve(obj.Size());
+        for (const CFixtureMember& member : obj)
+            members.push_back(&member);
+        std::sort(
+            members.begin(), members.end(),
+            [](const CFixtureMember* a, const CFixtureMember* b) { return a->Key() < b->Key(); });
+        return members;
     }
 
     // An integer 0..max, written as a JSON integer or as a "0x..." hexadecimal string.
-    std::uint64_t Unsigned(const Json& v, const CPath& path, std::uint64_t max) const {
-        const std::string expected = "expected an integer 0.." + std::to_string(max);
+    std::uint64_t Unsigned(const CValue& v, const CPath& path, std::uint64_t max) const {
         std::uint64_t value = 0;
-        if (v.is_number_unsigned()) {
-            value = v.get<std::uint64_t>();
-        } else if (v.is_number_integer()) {
-            Fail(path, expected);  // negative
-        } else if (v.is_string()) {
-            const std::string& s = v.get_ref<const std::string&>();
-            if (s.size() < 3 || s.size() > 18 || s[0] != '0' || (s[1] != 'x' && s[1] != 'X'))
-                Fail(path, expected + " (or a \"0x...\" hexadecimal string)");
-            for (std::size_t i = 2; i < s.size(); ++i) {
-                const char c = s[i];
-                int d = -1;
-                if (c >= '0' && c <= '9')
-                    d = c - '0';
-                if (c >= 'a' && c <= 'f')
-                    d = c - 'a' + 10;
-                if (c >= 'A' && c <= 'F')
-                    d = c - 'A' + 10;
-                if (d < 0)
-                    Fail(path, expected + " (or a \"0x...\" hexadecimal string)");
-                value = value * 16 + static_cast<std::uint64_t>(d);
-            }
-        } else {
-            Fail(path, expected);
-        }
+        if (v.IsUnsigned())
+            value = v.Unsigned();
+        else if (v.IsString())
+            value = Hexadecimal(v.Text(), path, max);
+        else
+            FailUnsigned(path, max);  // negative, or no integer
         if (value > max)
-            Fail(path, expected);
+            FailUnsigned(path, max);
         return value;
     }
+    std::uint64_t Hexadecimal(std::string_view s, const CPath& path, std::uint64_t max) const {
+        if (s.size() < 3 || s.size() > 18 || s[0] != '0' || (s[1] != 'x' && s[1] != 'X'))
+            FailUnsigned(path, max, " (or a \"0x...\" hexadecimal string)");
+        std::uint64_t value = 0;
+        for (std::size_t i = 2; i < s.size(); ++i) {
+            const char c = s[i];
+            int d = -1;
+            if (c >= '0' && c <= '9')
+                d = c - '0';
+            if (c >= 'a' && c <= 'f')
+                d = c - 'a' + 10;
+            if (c >= 'A' && c <= 'F')
+                d = c - 'A' + 10;
+            if (d < 0)
+                FailUnsigned(path, max, " (or a \"0x...\" hexadecimal string)");
+            value = value * 16 + static_cast<std::uint64_t>(d);
+        }
+        if (value > max)
+            FailUnsigned(path, max);
+        return value;
+    }
+    [[noreturn]] void FailUnsigned(const CPath& path, std::uint64_t max,
+                                   const char* more = "") const {
+        Fail(path, "expected an integer 0.." + std::to_string(max) + more);
+    }
 
-    BYTE U8(const Json& v, const CPath& path) const {
+    BYTE U8(const CValue& v, const CPath& path) const {
         return static_cast<BYTE>(Unsigned(v, path, 0xFF));
     }
-    WORD U16(const Json& v, const CPath& path) const {
+    WORD U16(const CValue& v, const CPath& path) const {
         return static_cast<WORD>(Unsigned(v, path, 0xFFFF));
     }
-    DWORD U32(const Json& v, const CPath& path) const {
+    DWORD U32(const CValue& v, const CPath& path) const {
         return static_cast<DWORD>(Unsigned(v, path, 0xFFFFFFFFu));
     }
 
-    std::string Text(const Json& v, const CPath& path) const {
-        if (!v.is_string())
+    std::string_view Text(const CValue& v, const CPath& path) const {
+        if (!v.IsString())
             Fail(path, "expected a string");
-        return v.get<std::string>();
+        return v.Text();
     }
-    std::string NonEmptyText(const Json& v, const CPath& path) const {
-        std::string s = Text(v, path);
+    std::string_view NonEmptyText(const CValue& v, const CPath& path) const {
+        const std::string_view s = Text(v, path);
         if (s.empty())
             Fail(path, "expected a non-empty string");
         return s;
     }
-    bool Bool(const Json& v, const CPath& path) const {
-        if (!v.is_boolean())
+    bool Bool(const CValue& v, const CPath& path) const {
+        if (!v.IsBool())
             Fail(path, "expected true or false");
-        return v.get<bool>();
+        return v.Bool();
     }
-    std::vector<BYTE> ByteArray(const Json& v, const CPath& path, std::size_t maxCount) const {
+    std::vector<BYTE> ByteArray(const CValue& v, const CPath& path, std::size_t maxCount) const {
         ExpectArray(v, path);
-        if (v.size() > maxCount)
+        if (v.Size() > maxCount)
             Fail(path, "expected at most " + std::to_string(maxCount) + " bytes");
         std::vector<BYTE> out;
-        for (std::size_t i = 0; i < v.size(); ++i)
+        for (std::size_t i = 0; i < v.Size(); ++i)
             out.push_back(U8(v[i], Child(path, i)));
         return out;
     }
-    std::uint32_t Named(const Json& v, const CPath& path, const CNamed* names, std::size_t count,
+    std::uint32_t Named(const CValue& v, const CPath& path, const CNamed* names, std::size_t count,
                         bool allowNumber) const {
-        if (v.is_string()) {
+        if (v.IsString()) {
             for (std::size_t i = 0; i < count; ++i)
-                if (v.get_ref<const std::string&>() == names[i].m_strName)
+                if (v.Text() == names[i].m_strName)
                     return names[i].m_dwValue;
         }
-        const bool number = v.is_number_unsigned() ||
-                            (v.is_string() && v.get_ref<const std::string&>().rfind("0x", 0) == 0);
+        const bool number = v.IsUnsigned() || (v.IsString() && v.TextStartsWith("0x"));
         if (!allowNumber || !number)
             Fail(path, "expected one of: " + NameList(names, count) +
                            (allowNumber ? ", or an integer" : ""));
@@ -287,33 +328,33 @@ class CReader {
     }
 
     template <typename T>
-    void ReadU8(const Json& obj, const CPath& path, const char* key, T& out) const {
-        if (const Json* v = Find(obj, key))
+    void ReadU8(const CValue& obj, const CPath& path, const char* key, T& out) const {
+        if (const CValue* v = Find(obj, key))
             out = U8(*v, Child(path, key));
     }
     template <typename T>
-    void ReadU16(const Json& obj, const CPath& path, const char* key, T& out) const {
-        if (const Json* v = Find(obj, key))
+    void ReadU16(const CValue& obj, const CPath& path, const char* key, T& out) const {
+        if (const CValue* v = Find(obj, key))
             out = U16(*v, Child(path, key));
     }
     template <typename T>
-    void ReadU32(const Json& obj, const CPath& path, const char* key, T& out) const {
-        if (const Json* v = Find(obj, key))
+    void ReadU32(const CValue& obj, const CPath& path, const char* key, T& out) const {
+        if (const CValue* v = Find(obj, key))
             out = U32(*v, Child(path, key));
     }
-    void ReadBool(const Json& obj, const CPath& path, const char* key, bool& out) const {
-        if (const Json* v = Find(obj, key))
+    void ReadBool(const CValue& obj, const CPath& path, const char* key, bool& out) const {
+        if (const CValue* v = Find(obj, key))
             out = Bool(*v, Child(path, key));
     }
-    void ReadOptU32(const Json& obj, const CPath& path, const char* key,
+    void ReadOptU32(const CValue& obj, const CPath& path, const char* key,
                     std::optional<DWORD>& out) const {
-        if (const Json* v = Find(obj, key))
+        if (const CValue* v = Find(obj, key))
             out = U32(*v, Child(path, key));
     }
 
     // --- Faults -----------------------------------------------------------------------
 
-    CRequestFault RequestFault(const Json& v, const CPath& path) const {
+    CRequestFault RequestFault(const CValue& v, const CPath& path) const {
         CheckKeys(
             v, path,
             {"fail", "failAfter", "noWrite", "bytesReturned", "actualLength", "noTerminator"});
@@ -326,21 +367,21 @@ class CReader {
         ReadBool(v, path, "noTerminator", f.m_bNoTerminator);
         return f;
     }
-    void ReadRequestFault(const Json& obj, const CPath& path, const char* key,
+    void ReadRequestFault(const CValue& obj, const CPath& path, const char* key,
                           CRequestFault& out) const {
-        if (const Json* v = Find(obj, key))
+        if (const CValue* v = Find(obj, key))
             out = RequestFault(*v, Child(path, key));
     }
 
-    CCmFault CmFault(const Json& v, const CPath& path) const {
+    CCmFault CmFault(const CValue& v, const CPath& path) const {
         CCmFault f;
-        if (v.is_string() && v.get_ref<const std::string&>() == "noWrite") {
+        if (v.IsString() && v.Text() == "noWrite") {
             f.m_bNoWrite = true;
             return f;
         }
-        if (v.is_string() && v.get_ref<const std::string&>().rfind("0x", 0) != 0) {
+        if (v.IsString() && !v.TextStartsWith("0x")) {
             for (const CNamed& n : kConfigRets)
-                if (v.get_ref<const std::string&>() == n.m_strName) {
+                if (v.Text() == n.m_strName) {
                     f.m_crResult = n.m_dwValue;
                     return f;
                 }
@@ -350,21 +391,21 @@ class CReader {
         f.m_crResult = U32(v, path);
         return f;
     }
-    void ReadCmFault(const Json& obj, const CPath& path, const char* key,
+    void ReadCmFault(const CValue& obj, const CPath& path, const char* key,
                      std::optional<CCmFault>& out) const {
-        if (const Json* v = Find(obj, key))
+        if (const CValue* v = Find(obj, key))
             out = CmFault(*v, Child(path, key));
     }
 
-    ECallFault CallFault(const Json& v, const CPath& path) const {
-        if (v.is_string() && v.get_ref<const std::string&>() == "fail")
+    ECallFault CallFault(const CValue& v, const CPath& path) const {
+        if (v.IsString() && v.Text() == "fail")
             return ECallFault::Fail;
-        if (v.is_string() && v.get_ref<const std::string&>() == "noWrite")
+        if (v.IsString() && v.Text() == "noWrite")
             return ECallFault::NoWrite;
         Fail(path, "expected \"fail\" or \"noWrite\"");
     }
 
-    CInterfaceFaults InterfaceFaults(const Json& v, const CPath& path) const {
+    CInterfaceFaults InterfaceFaults(const CValue& v, const CPath& path) const {
         CheckKeys(v, path, {"requiredSizeZero", "detailFails"});
         CInterfaceFaults f;
         ReadBool(v, path, "requiredSizeZero", f.m_bRequiredSizeZero);
@@ -374,17 +415,17 @@ class CReader {
 
     // --- USB topology -----------------------------------------------------------------
 
-    void CheckNodeRef(const std::string& id, const CPath& path) const {
-        // Every node's instance ID is in m_mapInstanceIds, upper-cased as FindNode compares.
-        if (m_mapInstanceIds.count(Upper(id)) == 0)
-            Fail(path, "no node of /deviceTree has the instance ID \"" + id + "\"");
+    void CheckNodeRef(std::string_view id, const CPath& path) const {
+        // Every node's instance ID is in m_mapInstanceIds, compared as FindNode compares.
+        if (m_mapInstanceIds.count(id) == 0)
+            Fail(path, "no node of /deviceTree has the instance ID \"" + std::string(id) + "\"");
     }
 
-    void ReadController(const Json& v, const CPath& path) {
+    void ReadController(const CValue& v, const CPath& path) {
         CheckKeys(v, path,
                   {"hcd", "interfacePath", "instanceId", "driverKey", "rootHub", "faults"});
         CHostController hc;
-        if (const Json* n = Find(v, "hcd")) {
+        if (const CValue* n = Find(v, "hcd")) {
             const CPath at = Child(path, "hcd");
             hc.m_optHcdNumber = static_cast<int>(Unsigned(*n, at, 9));
             auto [it, fresh] = m_mapHcd.emplace(*hc.m_optHcdNumber, at.Str());
@@ -392,57 +433,59 @@ class CReader {
                 Fail(at, "HCD number " + std::to_string(*hc.m_optHcdNumber) +
                              " is already used at " + it->second);
         }
-        if (const Json* p = Find(v, "interfacePath")) {
+        if (const CValue* p = Find(v, "interfacePath")) {
             const CPath at = Child(path, "interfacePath");
             hc.m_optInterfacePath = NonEmptyText(*p, at);
             Unique(m_mapInterfacePaths, *hc.m_optInterfacePath, at, "interface path");
         }
         if (!hc.m_optHcdNumber && !hc.m_optInterfacePath)
             Fail(path, "a controller needs \"hcd\" or \"interfacePath\" (or both)");
-        if (const Json* id = Find(v, "instanceId")) {
+        if (const CValue* id = Find(v, "instanceId")) {
             const CPath at = Child(path, "instanceId");
             hc.m_optInstanceId = NonEmptyText(*id, at);
             CheckNodeRef(*hc.m_optInstanceId, at);
         }
-        if (const Json* key = Find(v, "driverKey"))
+        if (const CValue* key = Find(v, "driverKey"))
             hc.m_optDriverKey = Utf8ToUtf16(Text(*key, Child(path, "driverKey")));
-        if (const Json* hub = Find(v, "rootHub"))
+        if (const CValue* hub = Find(v, "rootHub"))
             hc.m_optRootHubName = ReadHub(*hub, Child(path, "rootHub"));
-        if (const Json* f = Find(v, "faults")) {
+        if (const CValue* f = Find(v, "faults")) {
             const CPath at = Child(path, "faults");
             CheckKeys(*f, at, {"open", "driverKey", "rootHubName", "interface"});
             ReadBool(*f, at, "open", hc.m_faults.m_bOpenFails);
             ReadRequestFault(*f, at, "driverKey", hc.m_faults.m_driverKey);
             ReadRequestFault(*f, at, "rootHubName", hc.m_faults.m_rootHubName);
-            if (const Json* i = Find(*f, "interface"))
+            if (const CValue* i = Find(*f, "interface"))
                 hc.m_faults.m_interface = InterfaceFaults(*i, Child(at, "interface"));
         }
         m_model.m_vControllers.push_back(std::move(hc));
     }
 
-    void Unique(std::map<std::string, std::string>& seen, const std::string& name, const CPath& at,
+    void Unique(std::map<std::string, std::string>& seen, std::string_view name, const CPath& at,
                 const char* what) const {
         auto [it, fresh] = seen.emplace(Upper(name), at.Str());
         if (!fresh)
-            Fail(at, std::string(what) + " \"" + name + "\" is already used at " + it->second);
+            Fail(at, std::string(what) + " \"" + std::string(name) + "\" is already used at " +
+                         it->second);
     }
 
     // The nodes a tree holds, so that the model's node table is made once (the nesting of
     // the document, and so this recursion, is bounded).
-    static std::size_t CountNodes(const Json& node) {
+    static std::size_t CountNodes(const CValue& node) {
         std::size_t count = 1;
-        if (const Json* children = node.is_object() ? Find(node, "children") : nullptr)
-            if (children->is_array())
-                for (const Json& child : *children)
-                    count += CountNodes(child);
+        if (const CValue* children = node.IsObject() ? Find(node, "children") : nullptr)
+            if (children->IsArray())
+                for (const CFixtureMember& child : *children)
+                    count += CountNodes(child.m_value);
         return count;
     }
 
     // The instance ID of the node about to be added (it gets the next index) is new.
-    void UniqueNode(const std::string& id, const CPath& at) {
-        auto [it, fresh] = m_mapInstanceIds.emplace(Upper(id), m_model.m_vNodes.size());
+    void UniqueNode(std::string_view id, const CPath& at) {
+        auto [it, fresh] = m_mapInstanceIds.emplace(id, m_model.m_vNodes.size());
         if (!fresh)
-            Fail(at, "instance ID \"" + id + "\" is already used at " + NodeIdPath(it->second));
+            Fail(at, "instance ID \"" + std::string(id) + "\" is already used at " +
+                         NodeIdPath(it->second));
     }
     // Where the fixture gave a node's instance ID: its place among the children, level by
     // level from the root.
@@ -462,35 +505,35 @@ class CReader {
     }
 
     // Adds the hub (and everything below it) to the model; returns its name.
-    std::u16string ReadHub(const Json& v, const CPath& path) {
+    std::u16string ReadHub(const CValue& v, const CPath& path) {
         CheckKeys(v, path,
                   {"name", "nodeType", "bDescriptorLength", "bDescriptorType", "bNumberOfPorts",
                    "wHubCharacteristics", "bPowerOnToPowerGood", "bHubControlCurrent",
                    "bRemoveAndPowerMask", "hubIsBusPowered", "ports", "faults"});
         CUsbHub hub;
-        const Json* name = Find(v, "name");
+        const CValue* name = Find(v, "name");
         if (name == nullptr)
             Fail(path, "missing \"name\" (the hub's symbolic name)");
-        const std::string utf8Name = NonEmptyText(*name, Child(path, "name"));
+        const std::string_view utf8Name = NonEmptyText(*name, Child(path, "name"));
         Unique(m_mapHubNames, utf8Name, Child(path, "name"), "hub name");
         hub.m_wstrName = Utf8ToUtf16(utf8Name);
         ReadU32(v, path, "nodeType", hub.m_dwNodeType);
         ReadU8(v, path, "bDescriptorLength", hub.m_byDescriptorLength);
         ReadU8(v, path, "bDescriptorType", hub.m_byDescriptorType);
-        const Json* ports = Find(v, "bNumberOfPorts");
+        const CValue* ports = Find(v, "bNumberOfPorts");
         if (ports == nullptr)
             Fail(path, "missing \"bNumberOfPorts\"");
         hub.m_byNumberOfPorts = U8(*ports, Child(path, "bNumberOfPorts"));
         ReadU16(v, path, "wHubCharacteristics", hub.m_wHubCharacteristics);
         ReadU8(v, path, "bPowerOnToPowerGood", hub.m_byPowerOnToPowerGood);
         ReadU8(v, path, "bHubControlCurrent", hub.m_byHubControlCurrent);
-        if (const Json* mask = Find(v, "bRemoveAndPowerMask")) {
+        if (const CValue* mask = Find(v, "bRemoveAndPowerMask")) {
             const auto bytes = ByteArray(*mask, Child(path, "bRemoveAndPowerMask"),
                                          hub.m_abyRemoveAndPowerMask.size());
             std::copy(bytes.begin(), bytes.end(), hub.m_abyRemoveAndPowerMask.begin());
         }
         ReadBool(v, path, "hubIsBusPowered", hub.m_bHubIsBusPowered);
-        if (const Json* f = Find(v, "faults")) {
+        if (const CValue* f = Find(v, "faults")) {
             const CPath at = Child(path, "faults");
             CheckKeys(*f, at, {"open", "nodeInformation", "connectionInformationEx"});
             ReadBool(*f, at, "open", hub.m_faults.m_bOpenFails);
@@ -502,16 +545,17 @@ class CReader {
         const std::size_t index = m_model.m_vHubs.size();
         m_model.m_vHubs.push_back(hub);
         std::vector<CUsbPort> portList;
-        if (const Json* list = Find(v, "ports")) {
+        if (const CValue* list = Find(v, "ports")) {
             const CPath at = Child(path, "ports");
             ExpectArray(*list, at);
-            std::map<DWORD, std::string> seen;
-            for (std::size_t i = 0; i < list->size(); ++i) {
+            std::map<DWORD, std::size_t> seen;  // port number -> where in the list
+            for (std::size_t i = 0; i < list->Size(); ++i) {
                 CUsbPort port = ReadPort((*list)[i], Child(at, i), hub.m_byNumberOfPorts);
-                auto [it, fresh] = seen.emplace(port.m_dwPort, Child(at, i).Str());
+                auto [it, fresh] = seen.emplace(port.m_dwPort, i);
                 if (!fresh)
                     Fail(Child(Child(at, i), "port"), "port " + std::to_string(port.m_dwPort) +
-                                                          " is already described at " + it->second);
+                                                          " is already described at " +
+                                                          Child(at, it->second).Str());
                 portList.push_back(std::move(port));
             }
         }
@@ -519,28 +563,28 @@ class CReader {
         return m_model.m_vHubs[index].m_wstrName;
     }
 
-    CUsbPort ReadPort(const Json& v, const CPath& path, BYTE portCount) {
+    CUsbPort ReadPort(const CValue& v, const CPath& path, BYTE portCount) {
         CheckKeys(v, path, {"port", "connectionStatus", "device", "faults"});
         CUsbPort port;
-        const Json* number = Find(v, "port");
+        const CValue* number = Find(v, "port");
         if (number == nullptr)
             Fail(path, "missing \"port\"");
         const CPath at = Child(path, "port");
         const std::uint64_t n =
-            (number->is_number_unsigned() || number->is_string()) ? Unsigned(*number, at, 0xFF) : 0;
+            (number->IsUnsigned() || number->IsString()) ? Unsigned(*number, at, 0xFF) : 0;
         if (n < 1 || n > portCount)
             Fail(at, portCount == 0 ? std::string("the hub has no ports (bNumberOfPorts is 0)")
                                     : "expected a port number 1.." + std::to_string(portCount));
         port.m_dwPort = static_cast<DWORD>(n);
-        if (const Json* d = Find(v, "device")) {
+        if (const CValue* d = Find(v, "device")) {
             port.m_optDevice = ReadDevice(*d, Child(path, "device"));
             port.m_dwConnectionStatus = DeviceConnected;
         }
-        if (const Json* s = Find(v, "connectionStatus"))
+        if (const CValue* s = Find(v, "connectionStatus"))
             port.m_dwConnectionStatus =
                 Named(*s, Child(path, "connectionStatus"), kConnectionStatuses,
                       std::size(kConnectionStatuses), true);
-        if (const Json* f = Find(v, "faults")) {
+        if (const CValue* f = Find(v, "faults")) {
             const CPath fat = Child(path, "faults");
             CheckKeys(*f, fat,
                       {"connectionInformationEx", "connectionInformation", "driverKeyName",
@@ -555,7 +599,7 @@ class CReader {
         return port;
     }
 
-    CUsbDevice ReadDevice(const Json& v, const CPath& path) {
+    CUsbDevice ReadDevice(const CValue& v, const CPath& path) {
         CheckKeys(v, path,
                   {"bLength",
                    "bDescriptorType",
@@ -583,7 +627,7 @@ class CReader {
                    "languages",
                    "strings"});
         CUsbDevice d;
-        if (const Json* hub = Find(v, "hub")) {
+        if (const CValue* hub = Find(v, "hub")) {
             d.m_optHubName = ReadHub(*hub, Child(path, "hub"));
             d.m_bDeviceIsHub = true;
             d.m_byDeviceClass = 9;  // the hub class
@@ -604,21 +648,21 @@ class CReader {
         ReadU8(v, path, "iSerialNumber", d.m_bySerialNumber);
         ReadU8(v, path, "bNumConfigurations", d.m_byNumConfigurations);
         ReadU8(v, path, "currentConfigurationValue", d.m_byCurrentConfigurationValue);
-        if (const Json* s = Find(v, "speed"))
+        if (const CValue* s = Find(v, "speed"))
             d.m_bySpeed = static_cast<BYTE>(
                 Named(*s, Child(path, "speed"), kSpeeds, std::size(kSpeeds), false));
         ReadBool(v, path, "deviceIsHub", d.m_bDeviceIsHub);
         ReadU16(v, path, "deviceAddress", d.m_wDeviceAddress);
-        if (const Json* pipes = Find(v, "pipes")) {
+        if (const CValue* pipes = Find(v, "pipes")) {
             const CPath at = Child(path, "pipes");
             ExpectArray(*pipes, at);
-            if (pipes->size() > kMaxPipes)
+            if (pipes->Size() > kMaxPipes)
                 Fail(at, "expected at most " + std::to_string(kMaxPipes) + " pipes");
-            for (std::size_t i = 0; i < pipes->size(); ++i) {
+            for (std::size_t i = 0; i < pipes->Size(); ++i) {
                 const CPath pat = Child(at, i);
                 CheckKeys((*pipes)[i], pat, {"endpointDescriptor", "scheduleOffset"});
                 CPipeInfo pipe;
-                if (const Json* e = Find((*pipes)[i], "endpointDescriptor")) {
+                if (const CValue* e = Find((*pipes)[i], "endpointDescriptor")) {
                     const CPath eat = Child(pat, "endpointDescriptor");
                     const auto bytes = ByteArray(*e, eat, 7);
                     if (bytes.size() != 7)
@@ -631,45 +675,45 @@ class CReader {
             d.m_dwNumberOfOpenPipes = static_cast<DWORD>(d.m_vPipes.size());
         }
         ReadU32(v, path, "numberOfOpenPipes", d.m_dwNumberOfOpenPipes);
-        if (const Json* key = Find(v, "driverKey"))
+        if (const CValue* key = Find(v, "driverKey"))
             d.m_optDriverKey = Utf8ToUtf16(Text(*key, Child(path, "driverKey")));
-        if (const Json* name = Find(v, "hubName"))
+        if (const CValue* name = Find(v, "hubName"))
             d.m_optHubName = Utf8ToUtf16(Text(*name, Child(path, "hubName")));
-        if (const Json* langs = Find(v, "languages")) {
+        if (const CValue* langs = Find(v, "languages")) {
             const CPath at = Child(path, "languages");
             ExpectArray(*langs, at);
-            if (langs->size() > 126)
+            if (langs->Size() > 126)
                 Fail(at, "expected at most 126 languages (one descriptor holds no more)");
             std::vector<WORD> ids;
-            for (std::size_t i = 0; i < langs->size(); ++i)
+            for (std::size_t i = 0; i < langs->Size(); ++i)
                 ids.push_back(U16((*langs)[i], Child(at, i)));
             d.m_optLanguageIds = std::move(ids);
         }
-        if (const Json* strings = Find(v, "strings"))
+        if (const CValue* strings = Find(v, "strings"))
             ReadStrings(*strings, Child(path, "strings"), d);
         return d;
     }
 
-    void ReadStrings(const Json& list, const CPath& path, CUsbDevice& d) const {
+    void ReadStrings(const CValue& list, const CPath& path, CUsbDevice& d) const {
         ExpectArray(list, path);
         const WORD defaultLanguage = (d.m_optLanguageIds && !d.m_optLanguageIds->empty())
                                          ? d.m_optLanguageIds->front()
                                          : WORD(0x0409);
         std::vector<WORD> used;
-        std::map<std::pair<int, int>, std::string> seen;
-        for (std::size_t i = 0; i < list.size(); ++i) {
+        std::map<std::pair<int, int>, std::size_t> seen;  // (index, language) -> where in the list
+        for (std::size_t i = 0; i < list.Size(); ++i) {
             const CPath at = Child(path, i);
-            const Json& v = list[i];
+            const CValue& v = list[i];
             CheckKeys(v, at, {"index", "language", "text", "raw", "faults"});
             CStringDescriptor s;
-            const Json* index = Find(v, "index");
+            const CValue* index = Find(v, "index");
             if (index == nullptr)
                 Fail(at, "missing \"index\"");
             s.m_byIndex = U8(*index, Child(at, "index"));
             s.m_wLanguage = defaultLanguage;
             ReadU16(v, at, "language", s.m_wLanguage);
-            const Json* text = Find(v, "text");
-            const Json* raw = Find(v, "raw");
+            const CValue* text = Find(v, "text");
+            const CValue* raw = Find(v, "raw");
             if (text != nullptr && raw != nullptr)
                 Fail(at, "give \"text\" or \"raw\", not both");
             if (s.m_byIndex == 0 && raw == nullptr)
@@ -684,13 +728,14 @@ class CReader {
             }
             if (raw != nullptr)
                 s.m_optRaw = ByteArray(*raw, Child(at, "raw"), kDescriptorRequestDataSize);
-            if (const Json* f = Find(v, "faults"))
+            if (const CValue* f = Find(v, "faults"))
                 s.m_faults = RequestFault(*f, Child(at, "faults"));
             const int key = s.m_byIndex == 0 ? 0 : s.m_wLanguage;
-            auto [it, fresh] = seen.emplace(std::make_pair(int(s.m_byIndex), key), at.Str());
+            auto [it, fresh] = seen.emplace(std::make_pair(int(s.m_byIndex), key), i);
             if (!fresh)
                 Fail(at, "string " + std::to_string(s.m_byIndex) +
-                             " in this language is already given at " + it->second);
+                             " in this language is already given at " +
+                             Child(path, it->second).Str());
             if (s.m_byIndex != 0 &&
                 std::find(used.begin(), used.end(), s.m_wLanguage) == used.end())
                 used.push_back(s.m_wLanguage);
@@ -703,71 +748,72 @@ class CReader {
 
     // --- Device-node tree -------------------------------------------------------------
 
-    void ReadNode(const Json& v, const CPath& path, std::optional<std::size_t> parent) {
+    void ReadNode(const CValue& v, const CPath& path, std::optional<std::size_t> parent) {
         CheckKeys(v, path,
                   {"id", "present", "status", "problem", "properties", "removalRelations",
                    "children", "faults"});
         CDevNode node;
         const CPath idPath = Child(path, "id");
-        if (const Json* id = Find(v, "id"))
-            node.m_strInstanceId = NonEmptyText(*id, idPath);
+        // A view of the document's text, or of the constant: the map keeps it.
+        std::string_view idText = kRootInstanceId;
+        if (const CValue* id = Find(v, "id"))
+            idText = NonEmptyText(*id, idPath);
         else if (parent)
             Fail(path, "missing \"id\" (the device instance ID)");
-        else
-            node.m_strInstanceId = kRootInstanceId;
-        UniqueNode(node.m_strInstanceId, idPath);
+        node.m_strInstanceId = idText;
+        UniqueNode(idText, idPath);
         ReadBool(v, path, "present", node.m_bPresent);
         ReadU32(v, path, "status", node.m_ulStatus);
         ReadU32(v, path, "problem", node.m_ulProblem);
-        if (const Json* props = Find(v, "properties")) {
+        if (const CValue* props = Find(v, "properties")) {
             const CPath at = Child(path, "properties");
             ExpectObject(*props, at);
-            for (auto it = props->begin(); it != props->end(); ++it)
+            for (const CFixtureMember* member : SortedMembers(*props))
                 node.m_vProperties.push_back(
-                    ReadProperty(it.key(), it.value(), Child(at, it.key())));
+                    ReadProperty(member->Key(), member->m_value, Child(at, member->Key())));
         }
-        if (const Json* rel = Find(v, "removalRelations")) {
+        if (const CValue* rel = Find(v, "removalRelations")) {
             const CPath at = Child(path, "removalRelations");
             ExpectArray(*rel, at);
-            for (std::size_t i = 0; i < rel->size(); ++i)
-                node.m_vRemovalRelations.push_back(NonEmptyText((*rel)[i], Child(at, i)));
+            for (std::size_t i = 0; i < rel->Size(); ++i)
+                node.m_vRemovalRelations.emplace_back(NonEmptyText((*rel)[i], Child(at, i)));
         }
-        if (const Json* f = Find(v, "faults"))
+        if (const CValue* f = Find(v, "faults"))
             ReadNodeFaults(*f, Child(path, "faults"), node.m_faults);
         const std::size_t index = m_model.AddNode(std::move(node), parent);
-        if (const Json* children = Find(v, "children")) {
+        if (const CValue* children = Find(v, "children")) {
             const CPath at = Child(path, "children");
             ExpectArray(*children, at);
-            for (std::size_t i = 0; i < children->size(); ++i)
+            for (std::size_t i = 0; i < children->Size(); ++i)
                 ReadNode((*children)[i], Child(at, i), index);
         }
     }
 
-    ULONG PropertyCode(const std::string& name, const CPath& path) const {
+    ULONG PropertyCode(std::string_view name, const CPath& path) const {
         for (const CNamed& n : kProperties)
             if (name == n.m_strName)
                 return n.m_dwValue;
         if (name.rfind("0x", 0) == 0)
-            return static_cast<ULONG>(Unsigned(Json(name), path, 0xFFFFFFFFu));
+            return static_cast<ULONG>(Hexadecimal(name, path, 0xFFFFFFFFu));
         Fail(path, "unknown property (expected one of: " +
                        NameList(kProperties, std::size(kProperties)) + ", or a \"0x...\" code)");
     }
 
-    CRegistryProperty ReadProperty(const std::string& name, const Json& v,
+    CRegistryProperty ReadProperty(std::string_view name, const CValue& v,
                                    const CPath& path) const {
         CRegistryProperty p;
         p.m_ulCode = PropertyCode(name, path);
         const bool multi = p.m_ulCode == CM_DRP_UPPERFILTERS || p.m_ulCode == CM_DRP_LOWERFILTERS;
-        if (v.is_string()) {
+        if (v.IsString()) {
             p.m_ulType = kRegTypeSz;
-            p.m_vValues.push_back(v.get<std::string>());
-        } else if (v.is_array()) {
+            p.m_vValues.emplace_back(v.Text());
+        } else if (v.IsArray()) {
             p.m_ulType = kRegTypeMultiSz;
-            for (std::size_t i = 0; i < v.size(); ++i)
-                p.m_vValues.push_back(NonEmptyText(v[i], Child(path, i)));
-        } else if (v.is_object()) {
+            for (std::size_t i = 0; i < v.Size(); ++i)
+                p.m_vValues.emplace_back(NonEmptyText(v[i], Child(path, i)));
+        } else if (v.IsObject()) {
             CheckKeys(v, path, {"raw", "type"});
-            const Json* raw = Find(v, "raw");
+            const CValue* raw = Find(v, "raw");
             if (raw == nullptr)
                 Fail(path, "missing \"raw\"");
             p.m_optRaw = ByteArray(*raw, Child(path, "raw"), 65536);
@@ -779,7 +825,7 @@ class CReader {
         return p;
     }
 
-    void ReadNodeFaults(const Json& v, const CPath& path, CDevNodeFaults& f) const {
+    void ReadNodeFaults(const CValue& v, const CPath& path, CDevNodeFaults& f) const {
         CheckKeys(v, path,
                   {"locate", "child", "sibling", "parent", "deviceId", "status",
                    "removalRelationsSize", "removalRelationsList", "properties", "childLink",
@@ -792,17 +838,18 @@ class CReader {
         ReadCmFault(v, path, "status", f.m_optStatus);
         ReadCmFault(v, path, "removalRelationsSize", f.m_optRemovalRelationsSize);
         ReadCmFault(v, path, "removalRelationsList", f.m_optRemovalRelationsList);
-        if (const Json* props = Find(v, "properties")) {
+        if (const CValue* props = Find(v, "properties")) {
             const CPath at = Child(path, "properties");
             ExpectObject(*props, at);
-            for (auto it = props->begin(); it != props->end(); ++it) {
-                const CPath pat = Child(at, it.key());
-                f.m_vProperties.push_back({PropertyCode(it.key(), pat), CmFault(it.value(), pat)});
+            for (const CFixtureMember* member : SortedMembers(*props)) {
+                const CPath pat = Child(at, member->Key());
+                f.m_vProperties.push_back(
+                    {PropertyCode(member->Key(), pat), CmFault(member->m_value, pat)});
             }
         }
         auto link = [&](const char* key, std::optional<std::string>& out) {
-            if (const Json* l = Find(v, key))
-                out = l->is_null() ? std::string() : NonEmptyText(*l, Child(path, key));
+            if (const CValue* l = Find(v, key))
+                out = l->IsNull() ? std::string() : std::string(NonEmptyText(*l, Child(path, key)));
         };
         link("childLink", f.m_optChildLink);
         link("siblingLink", f.m_optSiblingLink);
@@ -812,19 +859,19 @@ class CReader {
 
     // --- Volumes ----------------------------------------------------------------------
 
-    void ReadVolume(const Json& v, const CPath& path) {
+    void ReadVolume(const CValue& v, const CPath& path) {
         CheckKeys(v, path, {"name", "letters", "interfacePath", "instanceId", "faults"});
         CVolume vol;
-        const Json* name = Find(v, "name");
+        const CValue* name = Find(v, "name");
         if (name == nullptr)
             Fail(path, "missing \"name\" (the volume name, \\\\?\\Volume{...}\\)");
         vol.m_strName = NonEmptyText(*name, Child(path, "name"));
-        if (const Json* letters = Find(v, "letters")) {
+        if (const CValue* letters = Find(v, "letters")) {
             const CPath at = Child(path, "letters");
             ExpectArray(*letters, at);
-            for (std::size_t i = 0; i < letters->size(); ++i) {
+            for (std::size_t i = 0; i < letters->Size(); ++i) {
                 const CPath lat = Child(at, i);
-                const std::string s = Text((*letters)[i], lat);
+                const std::string_view s = Text((*letters)[i], lat);
                 const std::string u = Upper(s);
                 if (u.size() != 1 || u[0] < 'A' || u[0] > 'Z')
                     Fail(lat, "expected a drive letter \"A\"..\"Z\"");
@@ -834,25 +881,25 @@ class CReader {
                 vol.m_vLetters.push_back(u[0]);
             }
         }
-        if (const Json* p = Find(v, "interfacePath")) {
+        if (const CValue* p = Find(v, "interfacePath")) {
             const CPath at = Child(path, "interfacePath");
             vol.m_optInterfacePath = NonEmptyText(*p, at);
             Unique(m_mapInterfacePaths, *vol.m_optInterfacePath, at, "interface path");
         }
-        if (const Json* id = Find(v, "instanceId")) {
+        if (const CValue* id = Find(v, "instanceId")) {
             const CPath at = Child(path, "instanceId");
             vol.m_optInstanceId = NonEmptyText(*id, at);
             CheckNodeRef(*vol.m_optInstanceId, at);
         }
-        if (const Json* f = Find(v, "faults")) {
+        if (const CValue* f = Find(v, "faults")) {
             const CPath at = Child(path, "faults");
             CheckKeys(*f, at, {"rootMountPoint", "interfaceMountPoint", "interface"});
-            if (const Json* c = Find(*f, "rootMountPoint"))
+            if (const CValue* c = Find(*f, "rootMountPoint"))
                 vol.m_faults.m_rootMountPoint = CallFault(*c, Child(at, "rootMountPoint"));
-            if (const Json* c = Find(*f, "interfaceMountPoint"))
+            if (const CValue* c = Find(*f, "interfaceMountPoint"))
                 vol.m_faults.m_interfaceMountPoint =
                     CallFault(*c, Child(at, "interfaceMountPoint"));
-            if (const Json* i = Find(*f, "interface"))
+            if (const CValue* i = Find(*f, "interface"))
                 vol.m_faults.m_interface = InterfaceFaults(*i, Child(at, "interface"));
         }
         m_model.m_vVolumes.push_back(std::move(vol));
@@ -863,138 +910,20 @@ class CReader {
     std::map<int, std::string> m_mapHcd;
     std::map<std::string, std::string> m_mapInterfacePaths;
     std::map<std::string, std::string> m_mapHubNames;
-    // Upper-cased instance ID -> the node's index (its place in the fixture is made again
-    // from the tree only for the message when an ID comes twice).
-    std::unordered_map<std::string, std::size_t> m_mapInstanceIds;
+    // Instance ID (a view of the document's text) -> the node's index (its place in the
+    // fixture is made again from the tree only for the message when an ID comes twice).
+    std::unordered_map<std::string_view, std::size_t, CNoCaseHash, CNoCaseEqual> m_mapInstanceIds;
     bool m_bTreeGiven = false;
     std::map<char, std::string> m_mapLetters;
-};
-
-// Builds the document from the parser's events and checks its structure on the way: rejects
-// a key given twice in one object (the JSON library would silently keep the last) and
-// nesting deeper than kMaxFixtureNesting, naming where it stands. The reader below recurses
-// once per level, so the bound also bounds its stack and the JSON pointers it keeps at hand.
-class CDocumentBuilder {
-  public:
-    CDocumentBuilder(const std::string& source, Json& root) : m_strSource(source), m_root(root) {}
-
-    bool null() { return Put(nullptr); }
-    bool boolean(bool value) { return Put(value); }
-    bool number_integer(Json::number_integer_t value) { return Put(value); }
-    bool number_unsigned(Json::number_unsigned_t value) { return Put(value); }
-    bool number_float(Json::number_float_t value, const Json::string_t&) { return Put(value); }
-    bool string(Json::string_t& value) { return Put(std::move(value)); }
-    bool binary(Json::binary_t& value) { return Put(Json::binary(std::move(value))); }
-    bool start_object(std::size_t) { return Open(Json::object()); }
-    bool start_array(std::size_t) { return Open(Json::array()); }
-    bool end_object() { return Close(); }
-    bool end_array() { return Close(); }
-    bool key(Json::string_t& key) {
-        CFrame& frame = m_vFrames.back();
-        if (frame.m_pValue->contains(key))
-            throw CFixtureError(m_strSource + ": " + Path() + "/" + PointerToken(key) +
-                                ": the key is given twice in one object");
-        frame.m_pSlot = &(*frame.m_pValue)[key];
-        frame.m_strKey = std::move(key);
-        return true;
-    }
-    // The parser's own errors go on as the exceptions they are.
-    template <class Exception>
-    bool parse_error(std::size_t, const std::string&, const Exception& error) {
-        throw error;
-    }
-
-  private:
-    struct CFrame {
-        Json* m_pValue;        // the object or array being filled
-        Json* m_pSlot;         // in an object: where the value of the last key goes
-        std::string m_strKey;  // in an object: the last key
-    };
-    // Places a value where the document stands and answers where it went.
-    Json* Place(Json&& value) {
-        if (m_vFrames.empty()) {
-            m_root = std::move(value);
-            return &m_root;
-        }
-        CFrame& frame = m_vFrames.back();
-        if (frame.m_pValue->is_array()) {
-            frame.m_pValue->push_back(std::move(value));
-            return &frame.m_pValue->back();
-        }
-        *frame.m_pSlot = std::move(value);
-        return frame.m_pSlot;
-    }
-    bool Put(Json&& value) {
-        Place(std::move(value));
-        return true;
-    }
-    bool Open(Json&& container) {
-        Json* at = Place(std::move(container));
-        m_vFrames.push_back({at, nullptr, {}});
-        if (m_vFrames.size() > kMaxFixtureNesting)
-            throw CFixtureError(m_strSource + ": " + Path() + ": nested deeper than " +
-                                std::to_string(kMaxFixtureNesting) +
-                                " levels of objects and arrays");
-        return true;
-    }
-    bool Close() {
-        m_vFrames.pop_back();
-        return true;
-    }
-    // The JSON pointer of the innermost container: in each one around it, the element being
-    // read (its index, or its key).
-    std::string Path() const {
-        std::string out;
-        for (std::size_t i = 0; i + 1 < m_vFrames.size(); ++i) {
-            const CFrame& f = m_vFrames[i];
-            out += "/" + (f.m_pValue->is_array() ? std::to_string(f.m_pValue->size() - 1)
-                                                 : PointerToken(f.m_strKey));
-        }
-        return out;
-    }
-    std::string m_strSource;
-    Json& m_root;
-    std::vector<CFrame> m_vFrames;
 };
 
 }  // namespace
 
 CMachineModel LoadMachineText(const std::string& json, const std::string& sourceName) {
-    Json root;
-    try {
-        // Comments (// and /* */) are allowed: fixtures are written by hand.
-        CDocumentBuilder builder(sourceName, root);
-        Json::sax_parse(json, &builder, Json::input_format_t::json, true, true);
-    } catch (const Json::parse_error& e) {
-        // Line and column of the byte where the parser stopped.
-        const std::size_t at = e.byte == 0 ? 0 : std::min<std::size_t>(e.byte - 1, json.size());
-        std::size_t line = 1, column = 1;
-        for (std::size_t i = 0; i < at; ++i) {
-            if (json[i] == '\n') {
-                ++line;
-                column = 1;
-            } else {
-                ++column;
-            }
-        }
-        std::string detail = e.what();
-        const std::size_t colon = detail.find(": ", detail.find("parse error"));
-        if (colon != std::string::npos)
-            detail = detail.substr(colon + 2);
-        throw CFixtureError(sourceName + ": line " + std::to_string(line) + ", column " +
-                            std::to_string(column) + ": " + detail);
-    } catch (const Json::exception& e) {
-        // Not a syntax error but a value the parser cannot hold, such as a number beyond
-        // the range of a double ("-1e6861"): refused like any other bad fixture.
-        throw CFixtureError(sourceName + ": " + e.what());
-    }
-    if (!root.is_object())
+    const CFixtureDocument document(json, sourceName);
+    if (!document.Root().IsObject())
         throw CFixtureError(sourceName + ": /: expected an object");
-    try {
-        return CReader(sourceName).Read(root);
-    } catch (const Json::exception& e) {
-        throw CFixtureError(sourceName + ": " + e.what());
-    }
+    return CReader(sourceName).Read(document.Root());
 }
 
 CMachineModel LoadMachineFile(const std::string& path) {
@@ -1003,6 +932,10 @@ CMachineModel LoadMachineFile(const std::string& path) {
         throw CFixtureError(path + ": cannot open the file");
     // Read whole, in blocks straight into the text (a machine of 1000 devices is 11 MB).
     std::string text;
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    if (!error && size <= kMaxFixtureSize)
+        text.reserve(static_cast<std::size_t>(size));
     char block[64 * 1024];
     while (in.read(block, sizeof block) || in.gcount() > 0)
         text.append(block, static_cast<std::size_t>(in.gcount()));

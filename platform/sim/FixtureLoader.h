@@ -25,6 +25,8 @@
 namespace ks {
 
 inline constexpr std::size_t kMaxFixtureNesting = 192;
+// The longest fixture text, in bytes (a machine of 1000 devices is 11 MB).
+inline constexpr std::size_t kMaxFixtureSize = 0xFFFFFFFFu;
 
 class CFixtureError : public std::runtime_error {
   public:

@@ -183,6 +183,11 @@ TEST(FixtureLoader, SemanticErrorsNameTheJsonPointer) {
         {R"({"controllers": [{"hcd": 0, )" + hub + R"({"port": 2}, {"port": 2}]}}]})",
          "/rootHub/ports/1/port: port 2 is already described at /controllers/0/rootHub/ports/0"},
         {R"({"controllers": [{"hcd": 0, )" + hub +
+             R"({"port": 1, "device": {"strings": [{"index": 1, "text": "a"},
+                 {"index": 2, "text": "b"}, {"index": 1, "text": "c"}]}}]}}]})",
+         "/device/strings/2: string 1 in this language is already given at "
+         "/controllers/0/rootHub/ports/0/device/strings/0"},
+        {R"({"controllers": [{"hcd": 0, )" + hub +
              R"({"port": 1, "device": {"speed": "fast"}}]}}]})",
          "/device/speed: expected one of: low, full, high, super"},
         {R"({"controllers": [{"hcd": 0, )" + hub + R"({"port": 1, "connectionStatus": true}]}}]})",
