@@ -1,7 +1,6 @@
 #include "listing/ListOutput.h"
 
 #include <cstdio>
-#include <nlohmann/json.hpp>
 #include <string_view>
 
 #include "framework/CodePage.h"
@@ -20,34 +19,107 @@ void AppendTree(std::string& out, const CDetailNode& node, int depth, UINT codeP
     }
 }
 
-std::string Utf8(const CString& text) {
-    return AnsiToUtf8(text.View());
-}
-
 std::string IdText(WORD id) {
     char text[8];
     std::snprintf(text, sizeof text, "0x%04X", id);
     return text;
 }
 
+// Appends `text`, UTF-8, as a JSON string: the compact form the JSON library writes (the
+// quote, the backslash and the C0 controls escaped, "\n", "\u001b"), and, as
+// EscapeControlCharacters has them for JSON, DEL and the characters that act on a terminal
+// as "\u" escapes ("\u009B"), which in a JSON string mean the same characters and show
+// safely. The conversions from the code page make only well-formed UTF-8; a byte that
+// formed no character would become U+FFFD, so that the document stays UTF-8.
+void AppendJsonString(std::string& out, std::string_view text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    out += '"';
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        if (b >= 0x80) {
+            char32_t cp = 0;
+            const std::size_t n = DecodeUtf8(text, i, cp);
+            if (n == 0) {
+                out += "\xEF\xBF\xBD";
+                ++i;
+            } else if (IsActingCharacter(cp)) {
+                char escape[16];
+                std::snprintf(escape, sizeof escape, "\\u%04X", static_cast<unsigned>(cp));
+                out += escape;
+                i += n;
+            } else {
+                out.append(text.substr(i, n));
+                i += n;
+            }
+            continue;
+        }
+        switch (b) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\b':
+                out += "\\b";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\f':
+                out += "\\f";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case 0x7F:
+                out += "\\u007F";
+                break;
+            default:
+                if (b < 0x20) {
+                    const char escape[] = {'\\', 'u', '0', '0', kHex[b >> 4], kHex[b & 0xF]};
+                    out.append(escape, sizeof escape);
+                } else {
+                    out += static_cast<char>(b);
+                }
+        }
+        ++i;
+    }
+    out += '"';
+}
+
+// A text of the ANSI code page, as UTF-8.
+void AppendAnsiJsonString(std::string& out, const CString& text) {
+    AppendJsonString(out, AnsiToUtf8(text.View()));
+}
+
 // One details node: its label as the record has it, then what the node itself holds.
-nlohmann::ordered_json NodeJson(const CDevNodeTree::Node& node) {
+void AppendNodeJson(std::string& out, const CDevNodeTree::Node& node) {
     const CDevNodeInfo& info = node.Info();
-    nlohmann::ordered_json out = {{"text", Utf8(MakeNodeLabel(info))}};
+    out += "{\"text\":";
+    AppendAnsiJsonString(out, MakeNodeLabel(info));
     const std::pair<const char*, const CString*> fields[] = {
-        {"instanceId", &info.m_strDeviceId},
-        {"friendlyName", &info.m_strFriendlyName},
-        {"description", &info.m_strDescription},
-        {"service", &info.m_strService}};
+        {",\"instanceId\":", &info.m_strDeviceId},
+        {",\"friendlyName\":", &info.m_strFriendlyName},
+        {",\"description\":", &info.m_strDescription},
+        {",\"service\":", &info.m_strService}};
     for (const auto& [name, value] : fields)
-        if (!value->IsEmpty())
-            out[name] = Utf8(*value);
-    nlohmann::ordered_json children = nlohmann::ordered_json::array();
+        if (!value->IsEmpty()) {
+            out += name;
+            AppendAnsiJsonString(out, *value);
+        }
+    out += ",\"children\":[";
     for (const CDevNodeTree::Node* child = node.FirstChild(); child != nullptr;
-         child = child->NextSibling())
-        children.push_back(NodeJson(*child));
-    out["children"] = std::move(children);
-    return out;
+         child = child->NextSibling()) {
+        AppendNodeJson(out, *child);
+        if (child->NextSibling() != nullptr)
+            out += ',';
+    }
+    out += "]}";
 }
 
 // The Linux backend names a block device "sdb1", or "Kestrel Flash (sdb)", and follows the
@@ -126,34 +198,38 @@ std::vector<CString> DeviceVolumes(const CUsbDeviceEntry& entry) {
 }
 
 std::string FormatEntriesJson(const std::vector<CUsbDeviceEntry>& entries) {
-    nlohmann::ordered_json devices = nlohmann::ordered_json::array();
-    for (const CUsbDeviceEntry& entry : entries) {
+    // The compact form the JSON library writes, written straight away: keys in this order,
+    // no spaces, numbers in decimal.
+    std::string doc = "{\"schemaVersion\":" + std::to_string(kListSchemaVersion) + ",\"devices\":[";
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const CUsbDeviceEntry& entry = entries[i];
         const CDeviceRecord record = BuildDeviceRecord(entry);
-        nlohmann::ordered_json volumes = nlohmann::ordered_json::array();
-        for (const CString& volume : DeviceVolumes(entry))
-            volumes.push_back(Utf8(volume));
-        const CDevNodeTree::Node* root = entry.m_devNodeTree.GetRoot();
-        devices.push_back(
-            {{"vendorId", record.m_wVendorId},
-             {"productId", record.m_wProductId},
-             {"vendorIdText", IdText(record.m_wVendorId)},
-             {"productIdText", IdText(record.m_wProductId)},
-             {"serial", Utf8(record.m_strSerial)},
-             {"volumes", std::move(volumes)},
-             {"details", root != nullptr
-                             ? NodeJson(*root)
-                             : nlohmann::ordered_json{
-                                   {"text", ""}, {"children", nlohmann::ordered_json::array()}}}});
+        if (i != 0)
+            doc += ',';
+        doc += "{\"vendorId\":" + std::to_string(record.m_wVendorId);
+        doc += ",\"productId\":" + std::to_string(record.m_wProductId);
+        doc += ",\"vendorIdText\":";
+        AppendJsonString(doc, IdText(record.m_wVendorId));
+        doc += ",\"productIdText\":";
+        AppendJsonString(doc, IdText(record.m_wProductId));
+        doc += ",\"serial\":";
+        AppendAnsiJsonString(doc, record.m_strSerial);
+        doc += ",\"volumes\":[";
+        const std::vector<CString> volumes = DeviceVolumes(entry);
+        for (std::size_t v = 0; v < volumes.size(); ++v) {
+            if (v != 0)
+                doc += ',';
+            AppendAnsiJsonString(doc, volumes[v]);
+        }
+        doc += "],\"details\":";
+        if (const CDevNodeTree::Node* root = entry.m_devNodeTree.GetRoot())
+            AppendNodeJson(doc, *root);
+        else
+            doc += "{\"text\":\"\",\"children\":[]}";
+        doc += '}';
     }
-    nlohmann::ordered_json doc = {{"schemaVersion", kListSchemaVersion},
-                                  {"devices", std::move(devices)}};
-    // The serialiser escapes the C0 controls; the characters beyond ASCII that act on a
-    // terminal (C1 controls, direction overrides, line separators) can only stand inside
-    // strings, where "\u009B" is the same character: written so, the JSON means the same
-    // and shows safely.
-    const std::string json =
-        doc.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
-    return EscapeControlCharacters(json, kCodePageUtf8, EEscape::Json) + "\n";
+    doc += "]}\n";
+    return doc;
 }
 
 }  // namespace ks

@@ -4,8 +4,13 @@
 
 #include <nlohmann/json.hpp>
 
+#include "devices/UsbDeviceScanner.h"
 #include "framework/CodePage.h"
 #include "listing/ListOutput.h"
+#include "platform/model/ModelPlatform.h"
+#include "platform/sim/FixtureLoader.h"
+#include "tests/support/TestData.h"
+#include "worker/KeyScoutThread.h"
 
 namespace ks {
 namespace {
@@ -126,6 +131,99 @@ TEST(ListOutputTest, JsonCarriesTheRecordsFieldsAndWhatTheEntryKnows) {
 
     const std::string empty = FormatEntriesJson({});
     EXPECT_EQ(empty, "{\"schemaVersion\":1,\"devices\":[]}\n");
+}
+
+// The document as the JSON library writes it, made of the library's own values.
+nlohmann::ordered_json NodeDocument(const CDevNodeTree::Node& node) {
+    const CDevNodeInfo& info = node.Info();
+    nlohmann::ordered_json out = {{"text", AnsiToUtf8(MakeNodeLabel(info).View())}};
+    const std::pair<const char*, const CString*> fields[] = {
+        {"instanceId", &info.m_strDeviceId},
+        {"friendlyName", &info.m_strFriendlyName},
+        {"description", &info.m_strDescription},
+        {"service", &info.m_strService}};
+    for (const auto& [name, value] : fields)
+        if (!value->IsEmpty())
+            out[name] = AnsiToUtf8(value->View());
+    nlohmann::ordered_json children = nlohmann::ordered_json::array();
+    for (const CDevNodeTree::Node* child = node.FirstChild(); child != nullptr;
+         child = child->NextSibling())
+        children.push_back(NodeDocument(*child));
+    out["children"] = std::move(children);
+    return out;
+}
+
+std::string LibraryJson(const std::vector<CUsbDeviceEntry>& entries) {
+    nlohmann::ordered_json devices = nlohmann::ordered_json::array();
+    for (const CUsbDeviceEntry& entry : entries) {
+        const CDeviceRecord record = BuildDeviceRecord(entry);
+        nlohmann::ordered_json volumes = nlohmann::ordered_json::array();
+        for (const CString& volume : DeviceVolumes(entry))
+            volumes.push_back(AnsiToUtf8(volume.View()));
+        char vid[8], pid[8];
+        std::snprintf(vid, sizeof vid, "0x%04X", record.m_wVendorId);
+        std::snprintf(pid, sizeof pid, "0x%04X", record.m_wProductId);
+        const CDevNodeTree::Node* root = entry.m_devNodeTree.GetRoot();
+        devices.push_back(
+            {{"vendorId", record.m_wVendorId},
+             {"productId", record.m_wProductId},
+             {"vendorIdText", vid},
+             {"productIdText", pid},
+             {"serial", AnsiToUtf8(record.m_strSerial.View())},
+             {"volumes", std::move(volumes)},
+             {"details", root != nullptr
+                             ? NodeDocument(*root)
+                             : nlohmann::ordered_json{
+                                   {"text", ""}, {"children", nlohmann::ordered_json::array()}}}});
+    }
+    const nlohmann::ordered_json doc = {{"schemaVersion", kListSchemaVersion},
+                                        {"devices", std::move(devices)}};
+    return EscapeControlCharacters(
+               doc.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace),
+               kCodePageUtf8, EEscape::Json) +
+           "\n";
+}
+
+std::vector<CUsbDeviceEntry> ScanFixture(const std::string& name) {
+    CModelPlatform platform(LoadMachineFile(test::DataPath(name)));
+    CPlatformScope scope(platform);
+    std::vector<CUsbDeviceEntry> entries;
+    CUsbDeviceScanner scanner(&entries);
+    scanner.m_fields = kScannerFields;
+    scanner.m_nodeFieldMask = kScannerNodeFields;
+    scanner.Scan();
+    return entries;
+}
+
+TEST(ListOutputTest, JsonIsWhatTheJsonLibraryWritesOfTheSameDocument) {
+    // Every byte in every field, one text a byte, and the texts that act on a terminal.
+    std::vector<CUsbDeviceEntry> hostile = ThreeEntries();
+    CUsbDeviceEntry& every = hostile.emplace_back();
+    every.m_idVendor = 0xFFFF;
+    CDevNodeTree::Node* root = every.m_devNodeTree.SetRoot(Node("R", "root", ""));
+    for (int b = 1; b < 256; ++b) {
+        const std::string one(1, static_cast<char>(b));
+        const std::string text = "a" + one + "\"\\" + one;
+        every.m_devNodeTree.AppendChild(
+            root, Node(text.c_str(), text.c_str(), text.c_str(), text.c_str(), 'A' + b % 26));
+    }
+    for (const char* text : {"\xC2\x9B"
+                             "2J",
+                             "\xE2\x80\xA8", "\xE2\x80\xAE", "\xE2\x81\xA6x", "\xD8\x9C", "\x7F",
+                             "\xEF\xBF\xBD", "\xF0\x9F\x98\x80", "\xED\xA0\x80", "\xC0\xAF",
+                             "\xF4\x90\x80\x80", "\xE3\x83", "\xE3\x83\x87\xFF\xC3"}) {
+        every.m_devNodeTree.AppendChild(root, Node(text, text, text, text));
+        every.m_strSerialNumber = text;
+    }
+    EXPECT_EQ(FormatEntriesJson(hostile), LibraryJson(hostile));
+    EXPECT_EQ(FormatEntriesJson({}), LibraryJson({}));
+    for (const char* fixture :
+         {"scan-windows-desktop.json", "strings-hostile.json", "machine-realistic.json",
+          "scan-labels.json", "volumes-letters.json"}) {
+        const std::vector<CUsbDeviceEntry> entries = ScanFixture(fixture);
+        EXPECT_FALSE(entries.empty()) << fixture;
+        EXPECT_EQ(FormatEntriesJson(entries), LibraryJson(entries)) << fixture;
+    }
 }
 
 TEST(ListOutputTest, VolumesAreDriveLettersAndTheMountPointsOfBlockDevices) {
