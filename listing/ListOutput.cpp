@@ -1,5 +1,6 @@
 #include "listing/ListOutput.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string_view>
 
@@ -37,6 +38,19 @@ void AppendJsonString(std::string& out, std::string_view text) {
     std::size_t i = 0;
     while (i < text.size()) {
         const auto b = static_cast<unsigned char>(text[i]);
+        if (b >= 0x20 && b < 0x7F && b != '"' && b != '\\') {
+            // Printable ASCII but the quote and the backslash: the run of it at once.
+            std::size_t end = i + 1;
+            while (end < text.size()) {
+                const auto c = static_cast<unsigned char>(text[end]);
+                if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\')
+                    break;
+                ++end;
+            }
+            out.append(text.data() + i, end - i);
+            i = end;
+            continue;
+        }
         if (b >= 0x80) {
             char32_t cp = 0;
             const std::size_t n = DecodeUtf8(text, i, cp);
@@ -92,9 +106,16 @@ void AppendJsonString(std::string& out, std::string_view text) {
     out += '"';
 }
 
-// A text of the ANSI code page, as UTF-8.
+// A text of the ANSI code page, as UTF-8. Every ANSI code page is ASCII below 0x80, so a text
+// of ASCII alone (as nearly every text a scan reads is) is its own UTF-8: written as it
+// stands, without a converted copy.
 void AppendAnsiJsonString(std::string& out, const CString& text) {
-    AppendJsonString(out, AnsiToUtf8(text.View()));
+    const std::string_view view = text.View();
+    if (std::all_of(view.begin(), view.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        AppendJsonString(out, view);
+    else
+        AppendJsonString(out, AnsiToUtf8(view));
 }
 
 // One details node: its label as the record has it, then what the node itself holds.
