@@ -354,7 +354,11 @@ class CPlainReader {
         while (m_p != m_end) {
             const char c = *m_p;
             if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
-                ++m_p;
+                // The run of whitespace at once (the indentation of a written fixture).
+                const char* p = m_p + 1;
+                while (p != m_end && (*p == ' ' || *p == '\n' || *p == '\t' || *p == '\r'))
+                    ++p;
+                m_p = p;
             } else if (c == '/' && m_end - m_p >= 2 && m_p[1] == '/') {
                 // To the end of the line, which the comment takes with it.
                 m_p += 2;
@@ -466,6 +470,9 @@ class CPlainReader {
     bool Text(std::string_view& out, bool& stays) {
         const char* start = ++m_p;
         while (m_p != m_end) {
+            m_p = PlainRun(m_p);
+            if (m_p == m_end)
+                break;
             const auto c = static_cast<unsigned char>(*m_p);
             if (c == '"') {
                 out = std::string_view(start, static_cast<std::size_t>(m_p - start));
@@ -494,12 +501,25 @@ class CPlainReader {
             }
             // The characters up to the next quote or escape, at once.
             const char* at = m_p;
-            while (m_p != m_end && *m_p != '"' && *m_p != '\\')
+            while (true) {
+                m_p = PlainRun(m_p);
+                if (m_p == m_end || *m_p == '"' || *m_p == '\\')
+                    break;
                 if (!Character())
                     return false;
+            }
             m_strDecoded.append(at, m_p);
         }
         return false;
+    }
+
+    // Where the run of printable ASCII that begins at p ends: at the end of the text, or at a
+    // quote, a backslash, a control character or a byte beyond ASCII.
+    const char* PlainRun(const char* p) const {
+        while (p != m_end && static_cast<unsigned char>(*p) >= 0x20 &&
+               static_cast<unsigned char>(*p) < 0x80 && *p != '"' && *p != '\\')
+            ++p;
+        return p;
     }
 
     // One character of a string as it stands: no control character, well-formed UTF-8.
