@@ -930,15 +930,25 @@ CMachineModel LoadMachineFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in)
         throw CFixtureError(path + ": cannot open the file");
-    // Read whole, in blocks straight into the text (a machine of 1000 devices is 11 MB).
+    // Read whole, in blocks straight into the text (a machine of 1000 devices is 11 MB), and
+    // never beyond the longest text a fixture may be: a file known to be longer is refused
+    // before it is read, one that grows while it is read once the text would pass the bound.
+    const std::string most = "; a fixture holds at most " + std::to_string(kMaxFixtureSize);
     std::string text;
     std::error_code error;
     const std::uintmax_t size = std::filesystem::file_size(path, error);
-    if (!error && size <= kMaxFixtureSize)
+    if (!error && size > kMaxFixtureSize)
+        throw CFixtureError(path + ": the file is " + std::to_string(size) + " bytes long" + most);
+    if (!error)
         text.reserve(static_cast<std::size_t>(size));
     char block[64 * 1024];
-    while (in.read(block, sizeof block) || in.gcount() > 0)
-        text.append(block, static_cast<std::size_t>(in.gcount()));
+    while (in.read(block, sizeof block) || in.gcount() > 0) {
+        const auto got = static_cast<std::size_t>(in.gcount());
+        if (got > kMaxFixtureSize - text.size())
+            throw CFixtureError(path + ": more than " + std::to_string(kMaxFixtureSize) +
+                                " bytes were read" + most);
+        text.append(block, got);
+    }
     if (in.bad())
         throw CFixtureError(path + ": cannot read the file");
     return LoadMachineText(text, path);

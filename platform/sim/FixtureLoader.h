@@ -25,7 +25,8 @@
 namespace ks {
 
 inline constexpr std::size_t kMaxFixtureNesting = 192;
-// The longest fixture text, in bytes (a machine of 1000 devices is 11 MB).
+// The longest fixture text, in bytes: the document keeps every length and count in 32 bits.
+// (A machine of 1000 devices is 11 MB.)
 inline constexpr std::size_t kMaxFixtureSize = 0xFFFFFFFFu;
 
 class CFixtureError : public std::runtime_error {

@@ -2,6 +2,8 @@
 // inconsistent fixtures.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "framework/CodePage.h"
@@ -288,6 +290,28 @@ TEST(FixtureLoader, UnreadableFileIsAnErrorNamingIt) {
     } catch (const CFixtureError& e) {
         EXPECT_EQ(std::string(e.what()).rfind(path + ": ", 0), 0u) << e.what();
     }
+}
+
+// A file longer than any fixture may be (a sparse one: nothing of it is stored) is refused
+// before it is read, not read whole into memory first.
+TEST(FixtureLoader, FileLongerThanAFixtureIsRefusedUnread) {
+    const std::filesystem::path path =
+        std::filesystem::temp_directory_path() / "keyscout-fixture-too-long.json";
+    std::ofstream(path, std::ios::binary) << "{}";
+    std::error_code error;
+    std::filesystem::resize_file(path, std::uintmax_t{kMaxFixtureSize} + 1, error);
+    ASSERT_FALSE(error) << "cannot make the sparse file " << path << ": " << error.message();
+    std::string message = "(no error)";
+    try {
+        LoadMachineFile(path.string());
+    } catch (const CFixtureError& e) {
+        message = e.what();
+    }
+    std::filesystem::remove(path);
+    EXPECT_EQ(message, path.string() + ": the file is " +
+                           std::to_string(std::uintmax_t{kMaxFixtureSize} + 1) +
+                           " bytes long; a fixture holds at most " +
+                           std::to_string(kMaxFixtureSize));
 }
 
 }  // namespace
