@@ -67,9 +67,27 @@ bool IsPlainAscii(std::string_view s) {
                        [](char c) { return c != 0 && static_cast<unsigned char>(c) < 0x80; });
 }
 
+// Whether the UTF-8 model text is its own text in the ANSI code page: ASCII without a NUL in
+// every code page; where the code page is UTF-8, any well-formed text without a NUL (the way
+// through UTF-16 would give back the same bytes).
+bool IsOwnAnsiText(std::string_view utf8) {
+    if (IsPlainAscii(utf8))
+        return true;
+    if (GetAnsiCodePage() != kCodePageUtf8)
+        return false;
+    for (std::size_t i = 0; i < utf8.size();) {
+        char32_t cp = 0;
+        const std::size_t n = utf8[i] == '\0' ? 0 : DecodeUtf8(utf8, i, cp);
+        if (n == 0)
+            return false;
+        i += n;
+    }
+    return true;
+}
+
 // UTF-8 model text to the ANSI code page (CP_ACP of the process).
 std::string ToAnsi(std::string_view utf8) {
-    if (IsPlainAscii(utf8))
+    if (IsOwnAnsiText(utf8))
         return std::string(utf8);
     const std::u16string wide = Utf8ToUtf16(utf8);
     return Utf16ToAnsi(wide.data(), wide.size());
@@ -190,7 +208,7 @@ std::size_t AppendRegistryValue(Bytes& value, const CRegistryProperty& prop) {
         return value.size() - from;
     }
     for (const std::string& s : prop.m_vValues) {
-        if (IsPlainAscii(s)) {
+        if (IsOwnAnsiText(s)) {
             value.insert(value.end(), s.begin(), s.end());
         } else {
             const std::string a = ToAnsi(std::string_view(s));
@@ -307,7 +325,7 @@ struct CModelPlatform::CState {
     // page): where the views below point when they do not point into the model.
     std::deque<std::string> m_dqTexts;
     std::string_view Ansi(std::string_view utf8) {
-        return IsPlainAscii(utf8) ? utf8 : m_dqTexts.emplace_back(ToAnsi(utf8));
+        return IsOwnAnsiText(utf8) ? utf8 : m_dqTexts.emplace_back(ToAnsi(utf8));
     }
     std::string_view Keep(std::string text) { return m_dqTexts.emplace_back(std::move(text)); }
     std::vector<std::string_view> m_vAnsiIds;  // each node's instance ID in the ANSI code page

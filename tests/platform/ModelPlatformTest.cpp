@@ -676,6 +676,47 @@ TEST(ModelPlatform, RegistryPropertiesAndRemovalRelations) {
     EXPECT_EQ(size, 1u);  // no relations: the closing empty string alone
 }
 
+// Texts beyond ASCII are answered as the way through UTF-16 gives them in the code page of
+// the process, whether a text is taken as it stands or converted: well-formed ones, a byte
+// that forms no character, a NUL after a character beyond ASCII (the text ends there).
+TEST(ModelPlatform, TextsBeyondAsciiAreAnsweredInTheCodePage) {
+    const std::string texts[] = {"USB \xE5\xA4\xA7\xE5\xAE\xB9\xE9\x87\x8F",
+                                 "a\xFF"
+                                 "b",
+                                 std::string("\xE3\x83\x87\0x", 5), "\xED\xA0\x80", "\xC3\xA9"};
+    CMachineModel model;
+    CDevNode top;
+    top.m_strInstanceId = kRootInstanceId;
+    const std::size_t root = model.AddNode(std::move(top), std::nullopt);
+    for (std::size_t i = 0; i < std::size(texts); ++i) {
+        CDevNode node;
+        node.m_strInstanceId = "USB\\" + texts[i] + std::to_string(i);
+        CRegistryProperty description;
+        description.m_ulCode = CM_DRP_DEVICEDESC;
+        description.m_vValues = {texts[i]};
+        node.m_vProperties.push_back(std::move(description));
+        model.AddNode(std::move(node), root);
+    }
+    CModelPlatform p(std::move(model));
+    DEVINST node = 0;
+    ASSERT_EQ(p.CM_Get_Child(&node, p.DevInstOf(kRootInstanceId), 0), CR_SUCCESS);
+    for (std::size_t i = 0; i < std::size(texts); ++i) {
+        SCOPED_TRACE(i);
+        char buffer[200];
+        ULONG length = sizeof buffer;
+        ASSERT_EQ(p.CM_Get_DevNode_Registry_PropertyA(node, CM_DRP_DEVICEDESC, nullptr, buffer,
+                                                      &length, 0),
+                  CR_SUCCESS);
+        ASSERT_GE(length, 1u);
+        EXPECT_EQ(std::string(buffer, length - 1), Ansi(texts[i]));
+        ASSERT_EQ(p.CM_Get_Device_IDA(node, buffer, sizeof buffer, 0), CR_SUCCESS);
+        EXPECT_EQ(std::string(buffer), Ansi("USB\\" + texts[i] + std::to_string(i)));
+        if (i + 1 < std::size(texts)) {
+            ASSERT_EQ(p.CM_Get_Sibling(&node, node, 0), CR_SUCCESS);
+        }
+    }
+}
+
 TEST(ModelPlatform, InjectedConfigurationManagerFaults) {
     auto p = FromJson(R"({"deviceTree": {"children": [
         {"id": "A", "properties": {"SERVICE": "svc", "LOWERFILTERS": {"raw": [65, 66]}},
