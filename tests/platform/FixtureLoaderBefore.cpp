@@ -1,4 +1,6 @@
-// The fixture loader as it was before its own document: kept only to compare the two.
+// The fixture loader as it was when it read the JSON library's own document, kept only as
+// the oracle that FixtureLoaderCompareTest holds the loader against (nothing else links
+// it): a change to what fixtures may say is made in both, or ends the comparison.
 #include "tests/platform/FixtureLoaderBefore.h"
 #include "platform/sim/FixtureLoader.h"
 
