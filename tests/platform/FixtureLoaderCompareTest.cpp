@@ -91,7 +91,8 @@ TEST(FixtureLoaderCompare, BrokenFixtures) {
     std::size_t compared = 0;
     for (const auto& path : Fixtures()) {
         const std::string text = ReadFile(path);
-        const std::size_t step = std::max<std::size_t>(1, text.size() / 150);
+        // Thirty places a fixture: the sweep stays within the time a sanitizer build allows.
+        const std::size_t step = std::max<std::size_t>(1, text.size() / 30);
         for (std::size_t at = 0; at < text.size(); at += step) {
             std::string cut = text.substr(0, at);
             ASSERT_TRUE(SameOutcome(cut, path.string() + " cut at " + std::to_string(at)));
