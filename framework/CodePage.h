@@ -56,6 +56,8 @@ std::string EscapeControlCharacters(std::string_view text, UINT codePage, EEscap
 // its character in `cp`; 0 when the bytes there form none (a stray byte, an overlong form, a
 // surrogate, beyond U+10FFFF, cut short). i < text.size().
 std::size_t DecodeUtf8(std::string_view text, std::size_t i, char32_t& cp);
+// Appends the UTF-8 form of a character (cp <= U+10FFFF).
+void AppendUtf8(std::string& out, char32_t cp);
 
 // Whether a terminal or a text layout acts on the character rather than shows it: the C1
 // controls, the line and paragraph separators, the marks, embeddings, overrides and

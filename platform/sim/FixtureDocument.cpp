@@ -582,21 +582,7 @@ class CPlainReader {
                 return false;
             cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
         }
-        if (cp < 0x80) {
-            m_strDecoded += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            m_strDecoded += static_cast<char>(0xC0 | (cp >> 6));
-            m_strDecoded += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            m_strDecoded += static_cast<char>(0xE0 | (cp >> 12));
-            m_strDecoded += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            m_strDecoded += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            m_strDecoded += static_cast<char>(0xF0 | (cp >> 18));
-            m_strDecoded += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            m_strDecoded += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            m_strDecoded += static_cast<char>(0x80 | (cp & 0x3F));
-        }
+        AppendUtf8(m_strDecoded, cp);
         return true;
     }
 
