@@ -173,10 +173,13 @@ class CFixtureDocumentBuilder {
         std::string out;
         for (std::size_t i = 0; i + 1 < m_vFrames.size(); ++i) {
             const std::size_t slot = m_vFrames[i + 1].m_slot;
+            // Appended piece by piece: GCC 12 warns wrongly of overlapping copies in a
+            // "/" + text chain for the 32-bit build.
+            out += '/';
             if (m_vStack[m_vFrames[i].m_slot].m_value.IsArray())
-                out += "/" + std::to_string(slot - m_vFrames[i].m_first);
+                out += std::to_string(slot - m_vFrames[i].m_first);
             else
-                out += "/" + FixturePointerToken(m_vStack[slot].Key());
+                out += FixturePointerToken(m_vStack[slot].Key());
         }
         return out;
     }
